@@ -1,0 +1,27 @@
+// Controls of the testing backend: fault injection and accounting for the
+// heap and the file services. Only test programs link this backend.
+#pragma once
+
+#include <cstdint>
+
+namespace tiko::testing {
+
+// Heap. Allocations are numbered from 1 after each ResetHeap().
+void ResetHeap();
+// Makes allocation number `n` fail; with `forever`, every later one fails too.
+// n = 0 switches injection off.
+void FailAllocation(uint64_t n, bool forever = false);
+uint64_t AllocationCount();  // allocations asked for since ResetHeap()
+int64_t LiveBlocks();        // blocks allocated and not yet released
+uint64_t FailedAllocations();
+
+// Files. Reads are numbered from 1 after each ResetFiles().
+enum class ReadFault { kNone, kFail, kShort };
+void ResetFiles();
+// Makes read number `n` fail or come back one byte short (a read of 0 bytes
+// cannot be short and succeeds).
+void FailRead(uint64_t n, ReadFault fault);
+uint64_t ReadCount();
+int64_t OpenFiles();  // files opened and not yet closed
+
+}  // namespace tiko::testing

@@ -1,0 +1,42 @@
+// Test support: package files on disk and descriptions to build them from.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/loader.h"
+#include "package/writer.h"
+
+namespace tiko::test {
+
+// A directory under the system's temporary directory, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // Writes `bytes` to a file of this name in the directory; returns its path.
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+
+ private:
+  std::string path_;
+};
+
+std::u16string Wide(const std::string& path);
+
+// Loads a package through the player's loader.
+Status Load(const std::string& path, Package** slot);
+
+// A raw BGR24 picture of the given size with a mask plane of `maskKind`,
+// filled with a pattern derived from `seed`.
+authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t maskKind, uint32_t seed);
+
+// A package with a bit of everything: several actors (eye actors among them),
+// steps with every mode field used, pictures with every mask kind.
+authoring::PackageDesc RichPackage();
+
+}  // namespace tiko::test
