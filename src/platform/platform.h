@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tiko/host.h"
+
 namespace tiko::platform {
 
 // Heap. Blocks are zero-filled on request; a request for 0 bytes still gives a
@@ -30,5 +32,13 @@ void FileCloseHandle(FileHandle file);
 // The calling thread's last-error value, as set by a failed open.
 void SetLastErrorValue(uint32_t value);
 uint32_t LastErrorValue();
+
+// Sound. A cue plays through the host window of the player whose render is
+// running: the player names that window for the time of its render (null
+// afterwards). With no window named, cues are dropped.
+void SetSoundWindow(HostWindow* window);
+// Starts playing the wave file at the NUL-terminated UTF-16 path and returns
+// at once.
+void PlayWave(const char16_t* path);
 
 }  // namespace tiko::platform

@@ -14,5 +14,7 @@ int64_t FileLength(FileHandle file) { return posix::FileLength(file); }
 void FileCloseHandle(FileHandle file) { posix::FileCloseHandle(file); }
 void SetLastErrorValue(uint32_t value) { posix::SetLastErrorValue(value); }
 uint32_t LastErrorValue() { return posix::LastErrorValue(); }
+void SetSoundWindow(HostWindow* window) { posix::SetSoundWindow(window); }
+void PlayWave(const char16_t* path) { posix::PlayWave(path); }
 
 }  // namespace tiko::platform

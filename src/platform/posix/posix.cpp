@@ -22,8 +22,8 @@ namespace {
 // Largest path we convert: 255 UTF-16 units can need 3 bytes each in UTF-8.
 constexpr size_t kMaxPathUnits = 4096;
 
-// UTF-16 to UTF-8. Fails on unpaired surrogates and on paths too long to be
-// names of this file system.
+}  // namespace
+
 bool PathToUtf8(const char16_t* path, char* out, size_t outSize) {
   size_t o = 0;
   for (size_t i = 0; path[i] != 0; ++i) {
@@ -64,6 +64,8 @@ bool PathToUtf8(const char16_t* path, char* out, size_t outSize) {
   out[o] = 0;
   return o != 0;
 }
+
+namespace {
 
 int ToFd(platform::FileHandle file) { return static_cast<int>(file - 1); }
 
@@ -126,5 +128,18 @@ thread_local uint32_t lastError = 0;
 
 void SetLastErrorValue(uint32_t value) { lastError = value; }
 uint32_t LastErrorValue() { return lastError; }
+
+namespace {
+thread_local HostWindow* soundWindow = nullptr;
+}
+
+void SetSoundWindow(HostWindow* window) { soundWindow = window; }
+
+void PlayWave(const char16_t* path) {
+  if (soundWindow == nullptr) return;
+  char utf8[kMaxPathUnits * 3 + 1];
+  if (!PathToUtf8(path, utf8, sizeof utf8)) return;
+  soundWindow->PlayWave(utf8);
+}
 
 }  // namespace tiko::posix

@@ -14,5 +14,10 @@ int64_t FileLength(platform::FileHandle file);
 void FileCloseHandle(platform::FileHandle file);
 void SetLastErrorValue(uint32_t value);
 uint32_t LastErrorValue();
+void SetSoundWindow(HostWindow* window);
+void PlayWave(const char16_t* path);
+// UTF-16 to UTF-8 for the operating system's calls; false on an unpaired
+// surrogate or a path longer than the buffer.
+bool PathToUtf8(const char16_t* path, char* out, size_t outSize);
 
 }  // namespace tiko::posix

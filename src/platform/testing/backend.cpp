@@ -3,6 +3,9 @@
 #include "platform/posix/posix.h"
 #include "platform/testing/hooks.h"
 
+#include <string>
+#include <vector>
+
 namespace tiko {
 namespace {
 
@@ -21,9 +24,16 @@ struct FileState {
   int64_t open = 0;
 } files;
 
+struct SoundState {
+  std::vector<std::u16string> played;
+} sounds;
+
 }  // namespace
 
 namespace testing {
+
+void ResetSounds() { sounds.played.clear(); }
+const std::vector<std::u16string>& PlayedWaves() { return sounds.played; }
 
 void ResetHeap() {
   heap.count = 0;
@@ -99,6 +109,12 @@ void FileCloseHandle(FileHandle file) {
 
 void SetLastErrorValue(uint32_t value) { posix::SetLastErrorValue(value); }
 uint32_t LastErrorValue() { return posix::LastErrorValue(); }
+void SetSoundWindow(HostWindow* window) { posix::SetSoundWindow(window); }
+
+void PlayWave(const char16_t* path) {
+  sounds.played.emplace_back(path);
+  posix::PlayWave(path);
+}
 
 }  // namespace platform
 }  // namespace tiko

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tiko::testing {
 
@@ -23,5 +25,10 @@ void ResetFiles();
 void FailRead(uint64_t n, ReadFault fault);
 uint64_t ReadCount();
 int64_t OpenFiles();  // files opened and not yet closed
+
+// Sound: every wave file asked for, in order (also passed on to the sound
+// window, when one is named).
+void ResetSounds();
+const std::vector<std::u16string>& PlayedWaves();
 
 }  // namespace tiko::testing
