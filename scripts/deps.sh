@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev)
-test=(libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev liblz4-dev libyuv-dev)
+test=(libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev liblz4-dev libyuv-dev libpixman-1-dev)
 ci=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 
 case "${1:-test}" in

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "codec/encoder.h"
+#include "image/layout.h"
 #include "package/format.h"
 
 namespace tiko::authoring {
@@ -31,6 +33,38 @@ uint32_t MakeStepFlags(const StepModes& m) {
   f = kOpacityModeField.Put(f, m.opacity);
   f = kAltAdvanceModeField.Put(f, m.altAdvance);
   return f;
+}
+
+PictureDesc MakePicture(uint8_t format, uint8_t maskKind, uint16_t width, uint16_t height,
+                        std::vector<uint8_t> data, bool compress) {
+  const int64_t pixelSize = PixelDataSize(format, width, height);
+  const int64_t maskSize = MaskDataSize(maskKind, width, height);
+  if (pixelSize < 0 || !IsMaskKind(maskKind)) throw PackageError("unknown picture layout or mask kind");
+  if (static_cast<int64_t>(data.size()) != pixelSize + maskSize) {
+    throw PackageError("picture data of " + std::to_string(data.size()) + " bytes, expected " +
+                       std::to_string(pixelSize + maskSize));
+  }
+  if (data.empty()) throw PackageError("a picture needs at least one byte of data");
+  PictureDesc p;
+  p.entry.pixelFormat = format;
+  p.entry.maskKind = maskKind;
+  p.entry.width = width;
+  p.entry.height = height;
+  p.entry.pixelDataSize = static_cast<uint32_t>(pixelSize);
+  p.entry.maskDataSize = static_cast<uint32_t>(maskSize);
+  p.entry.totalSize = static_cast<uint32_t>(data.size());
+  if (compress) {
+    std::vector<uint8_t> block(EncodeBlockOutputCapacity(static_cast<uint32_t>(data.size())));
+    const uint32_t size = EncodeBlock(data.data(), static_cast<uint32_t>(data.size()), block.data());
+    if (size != 0) {
+      block.resize(size);
+      p.stored = std::move(block);
+      p.compressed = true;
+      return p;
+    }
+  }
+  p.stored = std::move(data);
+  return p;
 }
 
 std::vector<uint8_t> WritePackage(const PackageDesc& desc, const WriteOptions& options, PackageLayout* layout) {

@@ -39,6 +39,13 @@ struct PictureDesc {
   bool missing = false;
 };
 
+// A picture entry for `data` (pixel data then the transparency plane of a
+// width x height picture in `format` with `maskKind`), stored compressed when
+// `compress` is set and the block comes out smaller. Throws PackageError when
+// the data size disagrees with the layout's size rules.
+PictureDesc MakePicture(uint8_t format, uint8_t maskKind, uint16_t width, uint16_t height,
+                        std::vector<uint8_t> data, bool compress);
+
 struct PackageDesc {
   uint32_t defaultPicture = 0;
   std::vector<ActorDesc> actors;

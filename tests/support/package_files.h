@@ -31,6 +31,11 @@ std::u16string Wide(const std::string& path);
 // Loads a package through the player's loader.
 Status Load(const std::string& path, Package** slot);
 
+// A picture in any layout with a ramp pattern that depends on `seed` (and
+// compresses); its plane has a disc in it.
+authoring::PictureDesc PatternPicture(uint8_t format, uint8_t maskKind, uint16_t width, uint16_t height,
+                                      uint32_t seed, bool compress);
+
 // A raw BGR24 picture of the given size with a mask plane of `maskKind`,
 // filled with a pattern derived from `seed`.
 authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t maskKind, uint32_t seed);
@@ -38,5 +43,10 @@ authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t ma
 // A package with a bit of everything: several actors (eye actors among them),
 // steps with every mode field used, pictures with every mask kind.
 authoring::PackageDesc RichPackage();
+
+// A show: pictures in all three layouts, raw and compressed, with 1-bit and
+// 8-bit planes; actors that move in every mode, resize, fade, change pictures,
+// play cues and hide; and the two eye actors.
+authoring::PackageDesc ShowPackage();
 
 }  // namespace tiko::test
