@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [build|test|ci]
 set -euo pipefail
 
-build=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev)
+build=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libspng-dev libjpeg-dev)
 test=(libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev liblz4-dev libyuv-dev libpixman-1-dev)
 ci=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 

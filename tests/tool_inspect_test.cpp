@@ -1,36 +1,14 @@
 // The inspect command, run as a user would run it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "support/package_files.h"
+#include "support/run_tool.h"
 
 namespace tiko {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-ToolRun RunTool(const std::string& args, const test::TempDir& dir) {
-  const std::string errPath = dir.path() + "/stderr.txt";
-  const std::string command = std::string(TIKO_TOOL_PATH) + " " + args + " 2>" + errPath;
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  const std::vector<uint8_t> err = authoring::ReadFileBytes(errPath);
-  run.err.assign(err.begin(), err.end());
-  return run;
-}
+using test::RunTool;
+using test::ToolRun;
 
 TEST(ToolInspect, JsonCarriesEveryField) {
   test::TempDir dir;

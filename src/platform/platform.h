@@ -41,4 +41,68 @@ void SetSoundWindow(HostWindow* window);
 // at once.
 void PlayWave(const char16_t* path);
 
+// Windows and drawing. The player takes the host's window, its drawing context
+// (the canvas) and a draw handle at open, and gives them back when it goes.
+// On POSIX the host's window is a tiko::HostWindow and its canvas is that same
+// window once AcquireCanvas has succeeded.
+using WindowHandle = HostWindow*;
+using BitmapHandle = HostBitmap*;
+using CanvasHandle = HostWindow*;
+
+// Describes the frames handed to the drawing calls: 24-bit BGR, bottom-up
+// (height positive), rows without padding. Laid out as the platforms' own
+// bitmap headers are, so that a backend can pass it on as it is.
+struct FrameHeader {
+  uint32_t size;
+  int32_t width;
+  int32_t height;
+  uint16_t planes;
+  uint16_t bitCount;
+  uint32_t compression;
+  uint32_t sizeImage;
+  int32_t xPelsPerMeter;
+  int32_t yPelsPerMeter;
+  uint32_t clrUsed;
+  uint32_t clrImportant;
+};
+inline constexpr uint32_t kFrameHeaderSize = 40;
+inline constexpr uint16_t kFrameBitCount = 24;
+inline constexpr uint32_t kFrameUncompressed = 0;
+static_assert(sizeof(FrameHeader) == kFrameHeaderSize);
+
+// A header for a bottom-up BGR24 frame of width x height pixels.
+constexpr FrameHeader MakeFrameHeader(int32_t width, int32_t height) {
+  return FrameHeader{kFrameHeaderSize, width, height, 1, kFrameBitCount, kFrameUncompressed, 0, 0, 0, 0, 0};
+}
+
+// The drawing context of `window`, or null.
+CanvasHandle AcquireCanvas(WindowHandle window);
+// Gives back a canvas from AcquireCanvas.
+void ReleaseCanvas(WindowHandle window, CanvasHandle canvas);
+// The window's rectangle; false on failure.
+bool GetWindowRect(WindowHandle window, Rect* rect);
+
+// Copies `lines` rows of the bitmap, starting at its bottom line, into `dst`
+// in the layout `header` describes. Returns the rows copied, 0 on failure.
+int32_t CopyBitmapBits(CanvasHandle canvas, BitmapHandle bitmap, uint32_t lines, void* dst,
+                       const FrameHeader* header);
+void DeleteBitmap(BitmapHandle bitmap);
+
+// A draw handle keeps what one player set up for presenting its frames, so
+// that the set-up is made once at open and reused by every frame.
+struct DrawState;
+using DrawHandle = DrawState*;
+// A new draw handle, or null.
+DrawHandle DrawOpen();
+// Prepares drawing frames of the header's format and srcWidth x srcHeight
+// pixels into a dstWidth x dstHeight rectangle of the canvas; false on failure.
+bool DrawBegin(DrawHandle draw, CanvasHandle canvas, int32_t dstWidth, int32_t dstHeight,
+               const FrameHeader* header, int32_t srcWidth, int32_t srcHeight);
+// Draws the frame as prepared, stretched to dstWidth x dstHeight with its
+// top-left corner at (x, y) of the canvas. Failures are not reported.
+void DrawFrame(DrawHandle draw, CanvasHandle canvas, int32_t x, int32_t y, int32_t dstWidth, int32_t dstHeight,
+               const FrameHeader* header, const uint8_t* bits, int32_t srcWidth, int32_t srcHeight);
+// Gives back a draw handle from DrawOpen.
+void DrawClose(DrawHandle draw);
+
 }  // namespace tiko::platform

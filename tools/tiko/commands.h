@@ -16,6 +16,8 @@ using Runner = std::function<int()>;
 
 Runner AddInspect(CLI::App& app);
 Runner AddSample(CLI::App& app);
+Runner AddPack(CLI::App& app);
+Runner AddUnpack(CLI::App& app);
 
 // One line on stderr: "tiko: <what>".
 void PrintError(const std::string& what);

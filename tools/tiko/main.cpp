@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     runners[app.get_subcommands({})[before]] = std::move(run);
   };
   add(AddInspect);
+  add(AddPack);
+  add(AddUnpack);
   add(AddSample);
 
   try {

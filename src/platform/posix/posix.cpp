@@ -142,4 +142,91 @@ void PlayWave(const char16_t* path) {
   soundWindow->PlayWave(utf8);
 }
 
+// The host's window is its own drawing context: the canvas is the window once
+// it has agreed to be drawn into.
+platform::CanvasHandle AcquireCanvas(platform::WindowHandle window) {
+  if (window == nullptr || !window->AcquireCanvas()) return nullptr;
+  return window;
+}
+
+void ReleaseCanvas(platform::WindowHandle /*window*/, platform::CanvasHandle canvas) {
+  if (canvas != nullptr) canvas->ReleaseCanvas();
+}
+
+bool GetWindowRect(platform::WindowHandle window, Rect* rect) {
+  return window != nullptr && rect != nullptr && window->GetRect(rect);
+}
+
+namespace {
+
+// Only what the player hands over is drawn or copied: bottom-up BGR24 frames.
+bool IsFrameHeader(const platform::FrameHeader* header) {
+  return header != nullptr && header->size == platform::kFrameHeaderSize && header->planes == 1 &&
+         header->bitCount == platform::kFrameBitCount && header->compression == platform::kFrameUncompressed &&
+         header->width > 0 && header->height > 0;
+}
+
+}  // namespace
+
+int32_t CopyBitmapBits(platform::CanvasHandle /*canvas*/, platform::BitmapHandle bitmap, uint32_t lines, void* dst,
+                       const platform::FrameHeader* header) {
+  if (bitmap == nullptr || dst == nullptr || !IsFrameHeader(header) || lines == 0) return 0;
+  const int32_t asked = lines > static_cast<uint32_t>(header->height) ? header->height : static_cast<int32_t>(lines);
+  const int32_t copied = bitmap->CopyPixels(static_cast<uint8_t*>(dst), header->width, asked);
+  // A host that claims more rows than it was asked for copied no more than that.
+  if (copied <= 0) return 0;
+  return copied > asked ? asked : copied;
+}
+
+void DeleteBitmap(platform::BitmapHandle bitmap) {
+  if (bitmap != nullptr) bitmap->Delete();
+}
+
+}  // namespace tiko::posix
+
+namespace tiko::platform {
+
+// What DrawBegin set up, reused by every DrawFrame.
+struct DrawState {
+  CanvasHandle canvas;
+  int32_t dstWidth;
+  int32_t dstHeight;
+  int32_t srcWidth;
+  int32_t srcHeight;
+  bool begun;
+};
+
+}  // namespace tiko::platform
+
+namespace tiko::posix {
+
+platform::DrawHandle DrawOpen() {
+  auto* draw = static_cast<platform::DrawState*>(posix::HeapAllocate(sizeof(platform::DrawState), true));
+  return draw;
+}
+
+bool DrawBegin(platform::DrawHandle draw, platform::CanvasHandle canvas, int32_t dstWidth, int32_t dstHeight,
+               const platform::FrameHeader* header, int32_t srcWidth, int32_t srcHeight) {
+  if (draw == nullptr || canvas == nullptr || !IsFrameHeader(header)) return false;
+  // Frames are always drawn whole: the source rectangle is the frame.
+  if (srcWidth != header->width || srcHeight != header->height) return false;
+  *draw = platform::DrawState{canvas, dstWidth, dstHeight, srcWidth, srcHeight, true};
+  return true;
+}
+
+void DrawFrame(platform::DrawHandle draw, platform::CanvasHandle canvas, int32_t x, int32_t y, int32_t dstWidth,
+               int32_t dstHeight, const platform::FrameHeader* header, const uint8_t* bits, int32_t srcWidth,
+               int32_t srcHeight) {
+  // Only a frame of the format and size that was set up is drawn, into the
+  // canvas it was set up for; anything else would need a new set-up.
+  if (draw == nullptr || !draw->begun || canvas != draw->canvas || bits == nullptr || !IsFrameHeader(header)) return;
+  if (srcWidth != draw->srcWidth || srcHeight != draw->srcHeight || header->width != srcWidth ||
+      header->height != srcHeight) {
+    return;
+  }
+  canvas->Present(bits, srcWidth, srcHeight, x, y, dstWidth, dstHeight);
+}
+
+void DrawClose(platform::DrawHandle draw) { posix::HeapRelease(draw); }
+
 }  // namespace tiko::posix

@@ -4,6 +4,7 @@
 #include "platform/testing/hooks.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tiko {
@@ -27,6 +28,22 @@ struct FileState {
 struct SoundState {
   std::vector<std::u16string> played;
 } sounds;
+
+struct DrawingState {
+  bool failOpen = false;
+  bool failBegin = false;
+  int64_t open = 0;
+} drawing;
+
+struct TraceState {
+  bool on = false;
+  std::vector<std::string> events;
+  std::unordered_map<const void*, uint64_t> blocks;  // allocation number of each live block
+} trace;
+
+void Note(std::string event) {
+  if (trace.on) trace.events.push_back(std::move(event));
+}
 
 }  // namespace
 
@@ -61,6 +78,26 @@ void FailRead(uint64_t n, ReadFault fault) {
 uint64_t ReadCount() { return files.reads; }
 int64_t OpenFiles() { return files.open; }
 
+void ResetDrawing() {
+  drawing.failOpen = false;
+  drawing.failBegin = false;
+}
+void FailDrawOpen(bool fail) { drawing.failOpen = fail; }
+void FailDrawBegin(bool fail) { drawing.failBegin = fail; }
+int64_t OpenDrawHandles() { return drawing.open; }
+
+void StartTrace() {
+  // Blocks stay known across restarts, so that a later trace still names
+  // the blocks of an earlier one.
+  trace.on = true;
+  trace.events.clear();
+}
+void StopTrace() {
+  trace.on = false;
+  trace.blocks.clear();
+}
+const std::vector<std::string>& TraceEvents() { return trace.events; }
+
 }  // namespace testing
 
 namespace platform {
@@ -72,19 +109,37 @@ void* HeapAllocate(size_t bytes, bool zeroFill) {
     return nullptr;
   }
   void* block = posix::HeapAllocate(bytes, zeroFill);
-  if (block != nullptr) ++heap.live;
+  if (block != nullptr) {
+    ++heap.live;
+    if (trace.on) {
+      trace.blocks[block] = n;
+      Note("alloc#" + std::to_string(n) + ":" + std::to_string(bytes));
+    }
+  }
   return block;
 }
 
 void HeapRelease(void* block) {
   if (block == nullptr) return;
   --heap.live;
+  if (trace.on) {
+    const auto found = trace.blocks.find(block);
+    if (found == trace.blocks.end()) {
+      Note("free#?");
+    } else {
+      Note("free#" + std::to_string(found->second));
+      trace.blocks.erase(found);
+    }
+  }
   posix::HeapRelease(block);
 }
 
 FileHandle FileOpenExisting(const char16_t* path) {
   const FileHandle file = posix::FileOpenExisting(path);
-  if (file != 0) ++files.open;
+  if (file != 0) {
+    ++files.open;
+    Note("file-open");
+  }
   return file;
 }
 
@@ -103,7 +158,10 @@ int64_t FileRead(FileHandle file, void* buffer, uint32_t count, int64_t offset) 
 int64_t FileLength(FileHandle file) { return posix::FileLength(file); }
 
 void FileCloseHandle(FileHandle file) {
-  if (file != 0) --files.open;
+  if (file != 0) {
+    --files.open;
+    Note("file-close");
+  }
   posix::FileCloseHandle(file);
 }
 
@@ -114,6 +172,59 @@ void SetSoundWindow(HostWindow* window) { posix::SetSoundWindow(window); }
 void PlayWave(const char16_t* path) {
   sounds.played.emplace_back(path);
   posix::PlayWave(path);
+}
+
+CanvasHandle AcquireCanvas(WindowHandle window) {
+  Note("canvas-acquire");
+  return posix::AcquireCanvas(window);
+}
+
+void ReleaseCanvas(WindowHandle window, CanvasHandle canvas) {
+  Note("canvas-release");
+  posix::ReleaseCanvas(window, canvas);
+}
+
+bool GetWindowRect(WindowHandle window, Rect* rect) {
+  Note("window-rect");
+  return posix::GetWindowRect(window, rect);
+}
+
+int32_t CopyBitmapBits(CanvasHandle canvas, BitmapHandle bitmap, uint32_t lines, void* dst,
+                       const FrameHeader* header) {
+  Note("bitmap-copy");
+  return posix::CopyBitmapBits(canvas, bitmap, lines, dst, header);
+}
+
+void DeleteBitmap(BitmapHandle bitmap) {
+  Note("bitmap-delete");
+  posix::DeleteBitmap(bitmap);
+}
+
+DrawHandle DrawOpen() {
+  Note("draw-open");
+  if (drawing.failOpen) return nullptr;
+  const DrawHandle draw = posix::DrawOpen();
+  if (draw != nullptr) ++drawing.open;
+  return draw;
+}
+
+bool DrawBegin(DrawHandle draw, CanvasHandle canvas, int32_t dstWidth, int32_t dstHeight, const FrameHeader* header,
+               int32_t srcWidth, int32_t srcHeight) {
+  Note("draw-begin");
+  if (drawing.failBegin) return false;
+  return posix::DrawBegin(draw, canvas, dstWidth, dstHeight, header, srcWidth, srcHeight);
+}
+
+void DrawFrame(DrawHandle draw, CanvasHandle canvas, int32_t x, int32_t y, int32_t dstWidth, int32_t dstHeight,
+               const FrameHeader* header, const uint8_t* bits, int32_t srcWidth, int32_t srcHeight) {
+  Note("draw-frame");
+  posix::DrawFrame(draw, canvas, x, y, dstWidth, dstHeight, header, bits, srcWidth, srcHeight);
+}
+
+void DrawClose(DrawHandle draw) {
+  Note("draw-close");
+  if (draw != nullptr) --drawing.open;
+  posix::DrawClose(draw);
 }
 
 }  // namespace platform

@@ -31,4 +31,21 @@ int64_t OpenFiles();  // files opened and not yet closed
 void ResetSounds();
 const std::vector<std::u16string>& PlayedWaves();
 
+// Drawing: faults on request, and the draw handles counted.
+void ResetDrawing();
+void FailDrawOpen(bool fail);   // DrawOpen gives null while set
+void FailDrawBegin(bool fail);  // DrawBegin fails while set
+int64_t OpenDrawHandles();      // draw handles opened and not yet closed
+
+// A trace of the services called, in order, while tracing is on:
+// "draw-open", "draw-begin", "draw-frame", "draw-close", "canvas-acquire",
+// "canvas-release", "window-rect", "bitmap-copy", "bitmap-delete",
+// "file-open", "file-close", "alloc#N:BYTES" (N numbered as FailAllocation
+// counts) and "free#N" ("free#?" for a block allocated before the trace).
+// StartTrace clears the events; the blocks allocated while tracing stay known
+// until StopTrace.
+void StartTrace();
+void StopTrace();
+const std::vector<std::string>& TraceEvents();
+
 }  // namespace tiko::testing

@@ -1,0 +1,26 @@
+// PNG pictures with their alpha channel, for authoring tools: packages keep
+// a picture's transparency beside its colours.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tiko::host {
+
+// Top-down RGBA rows of width * 4 bytes.
+struct RgbaImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint8_t> pixels;
+};
+
+// Reads any PNG as 8-bit RGBA (pictures without alpha come out opaque).
+// Refuses pictures of more than `maxSide` pixels across or down.
+std::optional<RgbaImage> ReadPngRgba(const std::string& path, int32_t maxSide, std::string* error);
+
+// Writes an 8-bit RGBA PNG, or RGB when `withAlpha` is false.
+bool WritePngRgba(const std::string& path, const RgbaImage& image, bool withAlpha, std::string* error);
+
+}  // namespace tiko::host

@@ -1,0 +1,8 @@
+// The library's exports: the factory and, on POSIX, the thread's last error.
+#include "platform/platform.h"
+#include "player/player.h"
+#include "tiko/tiko.h"
+
+extern "C" TIKO_EXPORT CTikoPlayer* TikoGetInterface() { return tiko::CreatePlayer(); }
+
+extern "C" TIKO_EXPORT uint32_t TikoGetLastError() { return tiko::platform::LastErrorValue(); }

@@ -1,0 +1,37 @@
+// The readable JSON form of package scripts and pictures, as `pack` reads it
+// and `unpack` writes it.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "package/records.h"
+
+namespace tiko::tool {
+
+using Json = nlohmann::ordered_json;
+
+// A problem at one place of the JSON: "actors[2].steps[5].x: expected ...".
+class JsonError : public std::runtime_error {
+ public:
+  JsonError(const std::string& path, const std::string& message) : std::runtime_error(path + ": " + message) {}
+};
+
+// Picture names in table order; a step refers to a picture by its name.
+using PictureNames = std::vector<std::string>;
+
+ActorStep StepFromJson(const Json& json, const std::string& path, const PictureNames& pictures);
+// The readable form of a step; a step that form cannot give back byte for byte
+// (codes or values a tool would not write) comes out as {"raw": "<hex>"}.
+Json StepToJson(const ActorStep& step, const PictureNames& pictures);
+
+// Helpers for reading objects field by field with the path in every error.
+const Json& Member(const Json& object, const std::string& path, const char* key);
+int64_t Integer(const Json& value, const std::string& path, int64_t min, int64_t max);
+std::string Text(const Json& value, const std::string& path);
+// Refuses keys other than `known`, which catches misspelt fields.
+void OnlyKeys(const Json& object, const std::string& path, std::initializer_list<const char*> known);
+
+}  // namespace tiko::tool
