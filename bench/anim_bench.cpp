@@ -1,5 +1,8 @@
 // Whole-scene rendering and the compositor, with pixman's OVER composite of
-// an r8g8b8 picture through an a8 mask as the peer for the blend.
+// an r8g8b8 picture through an a8 mask and libyuv's ARGBBlend (4-byte pixels,
+// alpha in the picture) as the peers for the blend. tiko's benchmarks take the
+// kernel set as their last argument (0 the scalar references, 1 SSE4.1,
+// 2 AVX2); a set the processor lacks is skipped.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 #include <unistd.h>
@@ -9,13 +12,39 @@
 
 #include "anim/blend.h"
 #include "anim/scene.h"
+#include "image/kernel_set.h"
 #include "package/loader.h"
 #include "package/writer.h"
+
+#if TIKO_HAVE_LIBYUV
+#include <libyuv.h>
+#endif
 
 namespace tiko {
 namespace {
 
 using authoring::MakeStepFlags;
+
+// Runs a benchmark under one kernel set, then goes back to the best one.
+class KernelSetRun {
+ public:
+  KernelSetRun(benchmark::State& state, int64_t set) : ok_(SelectKernelSet(static_cast<int32_t>(set)) == 1) {
+    if (!ok_) state.SkipWithError("kernel set not supported here");
+    state.SetLabel(KernelSetName(static_cast<int32_t>(set)));
+  }
+  ~KernelSetRun() {
+    for (int32_t set = kKernelSetCount - 1; set >= kKernelsScalar; --set) {
+      if (SelectKernelSet(set)) break;
+    }
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+constexpr int64_t kScalarSet = kKernelsScalar;
+constexpr int64_t kBestSet = kKernelsAvx2;
 
 std::vector<uint8_t> SpriteData(uint16_t w, uint16_t h, uint32_t seed) {
   std::vector<uint8_t> data(size_t(w) * h * 4);
@@ -76,6 +105,8 @@ authoring::PackageDesc Scene(int which) {
 void BM_RenderScene(benchmark::State& state) {
   const int which = static_cast<int>(state.range(0));
   const int32_t width = static_cast<int32_t>(state.range(1)), height = width * 3 / 4;
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("tiko-scene-" + std::to_string(getpid()) + "-" + std::to_string(which) + ".tiko"))
                                .string();
@@ -96,8 +127,8 @@ void BM_RenderScene(benchmark::State& state) {
   std::filesystem::remove(path);
 }
 BENCHMARK(BM_RenderScene)
-    ->ArgNames({"scene", "width"})
-    ->ArgsProduct({{0, 1, 2}, {320, 640}})
+    ->ArgNames({"scene", "width", "set"})
+    ->ArgsProduct({{0, 1, 2}, {320, 640}, {kScalarSet, kBestSet}})
     ->Unit(benchmark::kMicrosecond);
 
 // A 256 x 256 picture blended whole into a 320 x 240 frame region.
@@ -125,6 +156,8 @@ struct BlendInput {
 void BM_BlendPicture(benchmark::State& state) {
   const uint8_t kind = static_cast<uint8_t>(state.range(0));
   const int32_t opacity = static_cast<int32_t>(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
   BlendInput input(kind);
   std::vector<uint8_t> frame(size_t(kSide) * kSide * 3, 77);
   for (auto _ : state) {
@@ -133,7 +166,10 @@ void BM_BlendPicture(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kSide * kSide);
 }
-BENCHMARK(BM_BlendPicture)->ArgNames({"mask", "opacity"})->Args({8, 100})->Args({8, 50})->Args({1, 100})->Args({1, 50});
+BENCHMARK(BM_BlendPicture)
+    ->ArgNames({"mask", "opacity", "set"})
+    ->ArgsProduct({{8}, {100, 50}, {kScalarSet, kKernelsSse41, kBestSet}})
+    ->ArgsProduct({{1}, {100, 50}, {kScalarSet, kKernelsSse41, kBestSet}});
 
 void BM_PixmanOver(benchmark::State& state) {
   BlendInput input(kMaskByte);
@@ -155,6 +191,28 @@ void BM_PixmanOver(benchmark::State& state) {
   pixman_image_unref(dst);
 }
 BENCHMARK(BM_PixmanOver);
+
+#if TIKO_HAVE_LIBYUV
+// The same picture as 4-byte pixels with the alpha plane in them, premultiplied
+// as ARGBBlend wants, over an opaque frame of 4-byte pixels.
+void BM_LibyuvARGBBlend(benchmark::State& state) {
+  BlendInput input(kMaskByte);
+  std::vector<uint8_t> argb(size_t(kSide) * kSide * 4), premultiplied(argb.size());
+  for (size_t i = 0; i < size_t(kSide) * kSide; ++i) {
+    std::memcpy(&argb[i * 4], &input.bytes[i * 3], 3);
+    argb[i * 4 + 3] = input.bytes[size_t(kSide) * kSide * 3 + i];
+  }
+  libyuv::ARGBAttenuate(argb.data(), kSide * 4, premultiplied.data(), kSide * 4, kSide, kSide);
+  std::vector<uint8_t> frame(argb.size(), 77);
+  for (size_t i = 3; i < frame.size(); i += 4) frame[i] = 255;
+  for (auto _ : state) {
+    libyuv::ARGBBlend(premultiplied.data(), kSide * 4, frame.data(), kSide * 4, frame.data(), kSide * 4, kSide, kSide);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kSide * kSide);
+}
+BENCHMARK(BM_LibyuvARGBBlend);
+#endif
 
 }  // namespace
 }  // namespace tiko

@@ -1,6 +1,10 @@
-// Colour conversion and rescaling, tiko's scalar reference kernels beside
-// libyuv. Throughput is in pixels (items) per second: source pixels for the
-// conversions, destination pixels for the rescales.
+// Colour conversion and rescaling, tiko's kernels beside libyuv. Throughput is
+// in pixels (items) per second: source pixels for the conversions, destination
+// pixels for the rescales.
+//
+// tiko's benchmarks take the kernel set as their last argument (0 the scalar
+// references, 1 SSE4.1, 2 AVX2; a set the processor lacks is skipped). libyuv's
+// take 1 for its SIMD paths and 0 for its C path (MaskCpuFlags(1)).
 //
 // Conversions run one direction at a time over whole frames with the row
 // kernels into ready buffers (as libyuv writes into the caller's buffers), and
@@ -8,6 +12,12 @@
 // block per step). libyuv has no direct RGB24 <-> YUY2 conversion, so its 4:2:2
 // pair goes through ARGB (RGB24ToARGB + ARGBToYUY2, YUY2ToARGB + ARGBToRGB24).
 // libyuv's RGB24 is blue, green, red in memory: the same bytes as BGR24.
+//
+// Rescales: ScaleBgr24 beside RGBScale (the same 3-byte layout; it widens to
+// ARGB inside) and ARGBScale; ScaleYuv420 beside I420Scale; ScaleYuv422
+// (packed) beside I422Scale, libyuv having no packed 4:2:2 scaler. All
+// bilinear. tiko interpolates Y and takes chroma from the nearest sample;
+// libyuv filters every plane.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -15,6 +25,7 @@
 #include <vector>
 
 #include "image/convert.h"
+#include "image/kernel_set.h"
 #include "image/layout.h"
 #include "image/scale.h"
 #include "package/heap.h"
@@ -73,10 +84,31 @@ void Report(benchmark::State& state, int64_t pixelsPerIteration) {
   state.SetItemsProcessed(state.iterations() * pixelsPerIteration);
 }
 
+// Runs a benchmark under one kernel set, then goes back to the best one.
+class KernelSetRun {
+ public:
+  KernelSetRun(benchmark::State& state, int64_t set) : ok_(SelectKernelSet(static_cast<int32_t>(set)) == 1) {
+    if (!ok_) state.SkipWithError("kernel set not supported here");
+    state.SetLabel(KernelSetName(static_cast<int32_t>(set)));
+  }
+  ~KernelSetRun() {
+    for (int32_t set = kKernelSetCount - 1; set >= kKernelsScalar; --set) {
+      if (SelectKernelSet(set)) break;
+    }
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
 // ---- BGR24 <-> 4:2:0 -------------------------------------------------------
 
 void BM_BgrTo420_Tiko(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   const Bytes bgr = Picture(w, h);
   Bytes out(size_t(PixelDataSize(kFormatYuv420, w, h)));
   std::vector<double> means(size_t(ChromaWidth(w)) * 2);
@@ -85,9 +117,9 @@ void BM_BgrTo420_Tiko(benchmark::State& state) {
     uint8_t* u = out.data() + size_t(w) * h;
     uint8_t* v = u + chroma;
     for (int y = 0; y < h; y += 2) {
-      BgrEvenRowToYuv420_Ref(&bgr[size_t(y) * w * 3], w, &out[size_t(y) * w], means.data());
-      BgrOddRowToYuv420_Ref(&bgr[size_t(y + 1) * w * 3], w, means.data(), &out[size_t(y + 1) * w],
-                            u + size_t(y / 2) * cw, v + size_t(y / 2) * cw);
+      kernels.bgrRowPairToYuv420(&bgr[size_t(y) * w * 3], &bgr[size_t(y + 1) * w * 3], w, means.data(),
+                                 &out[size_t(y) * w], &out[size_t(y + 1) * w], u + size_t(y / 2) * cw,
+                                 v + size_t(y / 2) * cw);
     }
     benchmark::DoNotOptimize(out.data());
   }
@@ -96,6 +128,9 @@ void BM_BgrTo420_Tiko(benchmark::State& state) {
 
 void BM_420ToBgr_Tiko(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   const Bytes yuv = Converted(w, h, kFormatYuv420);
   Bytes out(size_t(w) * h * 3);
   const size_t cw = size_t(ChromaWidth(w)), chroma = cw * size_t(ChromaHeight(h));
@@ -103,8 +138,8 @@ void BM_420ToBgr_Tiko(benchmark::State& state) {
     const uint8_t* u = yuv.data() + size_t(w) * h;
     const uint8_t* v = u + chroma;
     for (int y = 0; y < h; ++y) {
-      Yuv420RowToBgr_Ref(&yuv[size_t(y) * w], u + size_t(y / 2) * cw, v + size_t(y / 2) * cw, w,
-                         &out[size_t(y) * w * 3]);
+      kernels.yuv420RowToBgr(&yuv[size_t(y) * w], u + size_t(y / 2) * cw, v + size_t(y / 2) * cw, w,
+                             &out[size_t(y) * w * 3]);
     }
     benchmark::DoNotOptimize(out.data());
   }
@@ -115,11 +150,14 @@ void BM_420ToBgr_Tiko(benchmark::State& state) {
 
 void BM_BgrTo422_Tiko(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   const Bytes bgr = Picture(w, h);
   const size_t row = size_t(RowSize(kFormatYuv422, w));
   Bytes out(row * h);
   for (auto _ : state) {
-    for (int y = 0; y < h; ++y) BgrRowToYuv422_Ref(&bgr[size_t(y) * w * 3], w, &out[y * row]);
+    for (int y = 0; y < h; ++y) kernels.bgrRowToYuv422(&bgr[size_t(y) * w * 3], w, &out[y * row]);
     benchmark::DoNotOptimize(out.data());
   }
   Report(state, int64_t{w} * h);
@@ -127,11 +165,14 @@ void BM_BgrTo422_Tiko(benchmark::State& state) {
 
 void BM_422ToBgr_Tiko(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   const size_t row = size_t(RowSize(kFormatYuv422, w));
   const Bytes yuv = Converted(w, h, kFormatYuv422);
   Bytes out(size_t(w) * h * 3);
   for (auto _ : state) {
-    for (int y = 0; y < h; ++y) Yuv422RowToBgr_Ref(&yuv[y * row], w, &out[size_t(y) * w * 3]);
+    for (int y = 0; y < h; ++y) kernels.yuv422RowToBgr(&yuv[y * row], w, &out[size_t(y) * w * 3]);
     benchmark::DoNotOptimize(out.data());
   }
   Report(state, int64_t{w} * h);
@@ -141,6 +182,8 @@ void BM_422ToBgr_Tiko(benchmark::State& state) {
 
 void RoundTrip(benchmark::State& state, uint8_t format) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  KernelSetRun run(state, state.range(2));
+  if (!run.ok()) return;
   const Bytes bgr = Picture(w, h);
   Image image{};
   image.width = w;
@@ -164,33 +207,42 @@ void BM_RoundTrip422_Tiko(benchmark::State& state) { RoundTrip(state, kFormatYuv
 
 // ---- Rescaling --------------------------------------------------------------
 
+// A loaded picture in a plain buffer.
+struct Plain {
+  Plain(uint8_t format, int w, int h, Bytes pixels) : bytes(std::move(pixels)) {
+    image.width = w;
+    image.height = h;
+    image.pixelFormat = format;
+    image.pixelDataSize = image.totalSize = static_cast<int32_t>(PixelDataSize(format, w, h));
+    bytes.resize(size_t(image.pixelDataSize));
+    image.data = bytes.data();
+  }
+  Bytes bytes;
+  Image image{};
+};
+
 // Source and destination sizes: 200 x 150 -> 320 x 240, 640 x 480 -> 320 x 240.
-void BM_ScaleBgr_Tiko(benchmark::State& state) {
+void ScaleWith(benchmark::State& state, uint8_t format, int32_t (*scale)(const Image*, Image*)) {
   const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)), dh = int(state.range(3));
-  Bytes source = Picture(sw, sh);
-  Bytes target(size_t(dw) * dh * 3);
-  Image from{};
-  from.width = sw;
-  from.height = sh;
-  from.pixelFormat = kFormatBgr24;
-  from.pixelDataSize = from.totalSize = sw * sh * 3;
-  from.data = source.data();
-  Image to{};
-  to.width = dw;
-  to.height = dh;
-  to.pixelFormat = kFormatBgr24;
-  to.pixelDataSize = to.totalSize = dw * dh * 3;
-  to.data = target.data();
+  KernelSetRun run(state, state.range(4));
+  if (!run.ok()) return;
+  Plain from(format, sw, sh, format == kFormatBgr24 ? Picture(sw, sh) : Converted(sw, sh, format));
+  Plain to(format, dw, dh, Bytes());
   for (auto _ : state) {
-    ScaleBgr24(&from, &to);
-    benchmark::DoNotOptimize(target.data());
+    scale(&from.image, &to.image);
+    benchmark::DoNotOptimize(to.bytes.data());
   }
   Report(state, int64_t{dw} * dh);
 }
+void BM_ScaleBgr_Tiko(benchmark::State& state) { ScaleWith(state, kFormatBgr24, ScaleBgr24); }
+void BM_Scale420_Tiko(benchmark::State& state) { ScaleWith(state, kFormatYuv420, ScaleYuv420); }
+void BM_Scale422_Tiko(benchmark::State& state) { ScaleWith(state, kFormatYuv422, ScaleYuv422); }
 
 // The whole in-place step the player runs: a new record and block per call.
 void BM_ResizeImage_Tiko(benchmark::State& state) {
   const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)), dh = int(state.range(3));
+  KernelSetRun run(state, state.range(4));
+  if (!run.ok()) return;
   const Bytes source = Picture(sw, sh);
   Image from{};
   from.width = sw;
@@ -215,8 +267,22 @@ void BM_ResizeImage_Tiko(benchmark::State& state) {
 
 #if TIKO_HAVE_LIBYUV
 
+// Runs a benchmark on libyuv's SIMD paths (1) or its C path (0), then gives
+// it back every path.
+class LibyuvPath {
+ public:
+  LibyuvPath(benchmark::State& state, int64_t simd) {
+    libyuv::MaskCpuFlags(simd != 0 ? -1 : 1);
+    state.SetLabel(simd != 0 ? "libyuv SIMD" : "libyuv C");
+  }
+  ~LibyuvPath() { libyuv::MaskCpuFlags(-1); }
+  LibyuvPath(const LibyuvPath&) = delete;
+  LibyuvPath& operator=(const LibyuvPath&) = delete;
+};
+
 void BM_BgrTo420_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   const Bytes bgr = Picture(w, h);
   const int cw = ChromaWidth(w), ch = ChromaHeight(h);
   Bytes y(size_t(w) * h), u(size_t(cw) * ch), v(size_t(cw) * ch);
@@ -229,6 +295,7 @@ void BM_BgrTo420_Libyuv(benchmark::State& state) {
 
 void BM_420ToBgr_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   const int cw = ChromaWidth(w), ch = ChromaHeight(h);
   const Bytes yuv = Converted(w, h, kFormatYuv420);
   const uint8_t* y = yuv.data();
@@ -244,6 +311,7 @@ void BM_420ToBgr_Libyuv(benchmark::State& state) {
 
 void BM_BgrTo422_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   const Bytes bgr = Picture(w, h);
   Bytes argb(size_t(w) * h * 4), out(size_t(RowSize(kFormatYuv422, w)) * h);
   for (auto _ : state) {
@@ -256,6 +324,7 @@ void BM_BgrTo422_Libyuv(benchmark::State& state) {
 
 void BM_422ToBgr_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   const Bytes yuy2 = Converted(w, h, kFormatYuv422);
   Bytes argb(size_t(w) * h * 4), out(size_t(w) * h * 3);
   for (auto _ : state) {
@@ -268,6 +337,7 @@ void BM_422ToBgr_Libyuv(benchmark::State& state) {
 
 void BM_RoundTrip420_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   Bytes bgr = Picture(w, h);
   const int cw = ChromaWidth(w), ch = ChromaHeight(h);
   Bytes y(size_t(w) * h), u(size_t(cw) * ch), v(size_t(cw) * ch);
@@ -281,6 +351,7 @@ void BM_RoundTrip420_Libyuv(benchmark::State& state) {
 
 void BM_RoundTrip422_Libyuv(benchmark::State& state) {
   const int w = int(state.range(0)), h = int(state.range(1));
+  LibyuvPath path(state, state.range(2));
   Bytes bgr = Picture(w, h);
   const int row = int(RowSize(kFormatYuv422, w));
   Bytes argb(size_t(w) * h * 4), yuy2(size_t(row) * h);
@@ -294,9 +365,9 @@ void BM_RoundTrip422_Libyuv(benchmark::State& state) {
   Report(state, int64_t{w} * h);
 }
 
-// RGBScale works on the 3-byte pixels directly (it widens to ARGB inside).
 void BM_ScaleBgr_LibyuvRGBScale(benchmark::State& state) {
   const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)), dh = int(state.range(3));
+  LibyuvPath path(state, state.range(4));
   const Bytes source = Picture(sw, sh);
   Bytes target(size_t(dw) * dh * 3);
   for (auto _ : state) {
@@ -309,6 +380,7 @@ void BM_ScaleBgr_LibyuvRGBScale(benchmark::State& state) {
 // ARGBScale alone, on pictures already in 4 bytes per pixel.
 void BM_ScaleBgr_LibyuvARGBScale(benchmark::State& state) {
   const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)), dh = int(state.range(3));
+  LibyuvPath path(state, state.range(4));
   const Bytes bgr = Picture(sw, sh);
   Bytes source(size_t(sw) * sh * 4);
   libyuv::RGB24ToARGB(bgr.data(), sw * 3, source.data(), sw * 4, sw, sh);
@@ -320,10 +392,53 @@ void BM_ScaleBgr_LibyuvARGBScale(benchmark::State& state) {
   Report(state, int64_t{dw} * dh);
 }
 
+// Planar 4:2:0 or 4:2:2 (chroma rows every second row or every row).
+void PlanarScale(benchmark::State& state, bool halfHeightChroma) {
+  const int sw = int(state.range(0)), sh = int(state.range(1)), dw = int(state.range(2)), dh = int(state.range(3));
+  LibyuvPath path(state, state.range(4));
+  const int scw = ChromaWidth(sw), sch = halfHeightChroma ? ChromaHeight(sh) : sh;
+  const int dcw = ChromaWidth(dw), dch = halfHeightChroma ? ChromaHeight(dh) : dh;
+  const Bytes source = RandomBytes(size_t(sw) * sh + 2 * size_t(scw) * sch);
+  Bytes target(size_t(dw) * dh + 2 * size_t(dcw) * dch);
+  const uint8_t* su = source.data() + size_t(sw) * sh;
+  const uint8_t* sv = su + size_t(scw) * sch;
+  uint8_t* u = target.data() + size_t(dw) * dh;
+  uint8_t* v = u + size_t(dcw) * dch;
+  for (auto _ : state) {
+    if (halfHeightChroma) {
+      libyuv::I420Scale(source.data(), sw, su, scw, sv, scw, sw, sh, target.data(), dw, u, dcw, v, dcw, dw, dh,
+                        libyuv::kFilterBilinear);
+    } else {
+      libyuv::I422Scale(source.data(), sw, su, scw, sv, scw, sw, sh, target.data(), dw, u, dcw, v, dcw, dw, dh,
+                        libyuv::kFilterBilinear);
+    }
+    benchmark::DoNotOptimize(target.data());
+  }
+  Report(state, int64_t{dw} * dh);
+}
+void BM_Scale420_LibyuvI420Scale(benchmark::State& state) { PlanarScale(state, true); }
+void BM_Scale422_LibyuvI422Scale(benchmark::State& state) { PlanarScale(state, false); }
+
 #endif  // TIKO_HAVE_LIBYUV
 
-void FrameSizes(benchmark::internal::Benchmark* b) { b->Args({320, 240})->Args({640, 480}); }
-void ScaleSizes(benchmark::internal::Benchmark* b) { b->Args({200, 150, 320, 240})->Args({640, 480, 320, 240}); }
+constexpr int64_t kScalarSet = kKernelsScalar;
+constexpr int64_t kBestSet = kKernelsAvx2;
+
+void FrameSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"w", "h", "set"});
+  for (int64_t set : {kScalarSet, kBestSet}) b->Args({320, 240, set})->Args({640, 480, set});
+}
+void ScaleSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"sw", "sh", "dw", "dh", "set"});
+  for (int64_t set : {kScalarSet, kBestSet}) b->Args({200, 150, 320, 240, set})->Args({640, 480, 320, 240, set});
+}
+void LibyuvFrameSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"w", "h", "simd"})->Args({320, 240, 1})->Args({640, 480, 1})->Args({640, 480, 0});
+}
+void LibyuvScaleSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"sw", "sh", "dw", "dh", "simd"});
+  for (int64_t simd : {1, 0}) b->Args({200, 150, 320, 240, simd})->Args({640, 480, 320, 240, simd});
+}
 
 BENCHMARK(BM_BgrTo420_Tiko)->Apply(FrameSizes);
 BENCHMARK(BM_420ToBgr_Tiko)->Apply(FrameSizes);
@@ -332,16 +447,20 @@ BENCHMARK(BM_422ToBgr_Tiko)->Apply(FrameSizes);
 BENCHMARK(BM_RoundTrip420_Tiko)->Apply(FrameSizes);
 BENCHMARK(BM_RoundTrip422_Tiko)->Apply(FrameSizes);
 BENCHMARK(BM_ScaleBgr_Tiko)->Apply(ScaleSizes);
+BENCHMARK(BM_Scale420_Tiko)->Apply(ScaleSizes);
+BENCHMARK(BM_Scale422_Tiko)->Apply(ScaleSizes);
 BENCHMARK(BM_ResizeImage_Tiko)->Apply(ScaleSizes);
 #if TIKO_HAVE_LIBYUV
-BENCHMARK(BM_BgrTo420_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_420ToBgr_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_BgrTo422_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_422ToBgr_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_RoundTrip420_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_RoundTrip422_Libyuv)->Apply(FrameSizes);
-BENCHMARK(BM_ScaleBgr_LibyuvRGBScale)->Apply(ScaleSizes);
-BENCHMARK(BM_ScaleBgr_LibyuvARGBScale)->Apply(ScaleSizes);
+BENCHMARK(BM_BgrTo420_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_420ToBgr_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_BgrTo422_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_422ToBgr_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_RoundTrip420_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_RoundTrip422_Libyuv)->Apply(LibyuvFrameSizes);
+BENCHMARK(BM_ScaleBgr_LibyuvRGBScale)->Apply(LibyuvScaleSizes);
+BENCHMARK(BM_ScaleBgr_LibyuvARGBScale)->Apply(LibyuvScaleSizes);
+BENCHMARK(BM_Scale420_LibyuvI420Scale)->Apply(LibyuvScaleSizes);
+BENCHMARK(BM_Scale422_LibyuvI422Scale)->Apply(LibyuvScaleSizes);
 #endif
 
 }  // namespace

@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/kernel_set.h"
+
 namespace tiko {
 namespace {
 
 // Weights are on a scale of 128: at 128 and above the pixel is copied.
 constexpr int32_t kFullWeight = 128;
+// An opacity weight above this copies every pixel that any plane lets through
+// at all (an alpha byte of 1 gives 1 x 128 x 128 / 128 = 128), so larger ones
+// are cut to it; alpha x weight then never overflows.
+constexpr int32_t kMaxOpacityWeight = kFullWeight * kFullWeight;
+
+constexpr BlendKernels kReferenceKernels = {BlendRowBits_Ref, BlendRowAlpha_Ref, BlendRowOpaque_Ref};
 
 inline void BlendPixel(const uint8_t* src, int32_t weight, uint8_t* dst) {
   if (weight >= kFullWeight) {
@@ -42,10 +50,18 @@ void BlendRowOpaque_Ref(const uint8_t* src, int32_t count, int32_t weight, uint8
   for (int32_t i = 0; i < count; ++i) BlendPixel(src + 3 * i, weight, dst + 3 * i);
 }
 
+const BlendKernels& BlendKernelsOf(int32_t set) {
+  const BlendKernels* fast = BlendKernelsX86(set);
+  return fast != nullptr ? *fast : kReferenceKernels;
+}
+
 void BlendPicture(const Image* picture, uint8_t frameFormat, int32_t frameWidth, int32_t frameHeight,
                   uint8_t* frame, int32_t px, int32_t py, int32_t opacity) {
   if (opacity <= 0 || picture == nullptr) return;
-  const int32_t weight = OpacityWeight(opacity);
+  // A huge opacity wraps like the scripts' arithmetic; a weight of 0 or less
+  // lets nothing through, whatever the plane says.
+  const int32_t weight = std::min(OpacityWeight(opacity), kMaxOpacityWeight);
+  if (weight <= 0) return;
   // Positions at or past the stage's own extent are never on screen, even on
   // a frame with more pixels than that.
   if (px >= kStageWidth || py >= kStageHeight) return;
@@ -73,19 +89,20 @@ void BlendPicture(const Image* picture, uint8_t frameFormat, int32_t frameWidth,
 
   const uint8_t* plane = picture->data + picture->pixelDataSize;
   const int32_t count = static_cast<int32_t>(x1 - x0);
+  const BlendKernels& kernels = BlendKernelsOf(ActiveKernelSet());
   for (int64_t y = y0; y < y1; ++y) {
     const int64_t first = (y - py) * w + (x0 - px);  // picture pixel index of the row's first drawn pixel
     const uint8_t* src = picture->data + first * 3;
     uint8_t* dst = frame + (y * frameWidth + x0) * 3;
     switch (kind) {
       case kMaskBit:
-        BlendRowBits_Ref(src, plane, static_cast<uint64_t>(first), count, weight, dst);
+        kernels.rowBits(src, plane, static_cast<uint64_t>(first), count, weight, dst);
         break;
       case kMaskByte:
-        BlendRowAlpha_Ref(src, plane + first, count, weight, dst);
+        kernels.rowAlpha(src, plane + first, count, weight, dst);
         break;
       default:
-        BlendRowOpaque_Ref(src, count, weight, dst);
+        kernels.rowOpaque(src, count, weight, dst);
         break;
     }
   }

@@ -27,4 +27,20 @@ void BlendRowBits_Ref(const uint8_t* src, const uint8_t* plane, uint64_t firstBi
 void BlendRowAlpha_Ref(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst);
 void BlendRowOpaque_Ref(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
 
+// A set of row kernels with the signatures of the references above; every set
+// gives the references' bytes.
+struct BlendKernels {
+  void (*rowBits)(const uint8_t* src, const uint8_t* plane, uint64_t firstBit, int32_t count, int32_t weight,
+                  uint8_t* dst);
+  void (*rowAlpha)(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst);
+  void (*rowOpaque)(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
+};
+
+// The row kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build does not have.
+const BlendKernels& BlendKernelsOf(int32_t set);
+
+// The x86 sets (blend_x86.cpp); null for a set that is not built in.
+const BlendKernels* BlendKernelsX86(int32_t set);
+
 }  // namespace tiko

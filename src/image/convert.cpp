@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/kernel_set.h"
 #include "image/layout.h"
 #include "package/heap.h"
 
@@ -177,14 +178,35 @@ void Yuv420RowToBgr_Ref(const uint8_t* luma, const uint8_t* u, const uint8_t* v,
   }
 }
 
+void BgrRowPairToYuv420_Ref(const uint8_t* row0, const uint8_t* row1, int32_t width, double* pairMeans,
+                            uint8_t* luma0, uint8_t* luma1, uint8_t* u, uint8_t* v) {
+  BgrEvenRowToYuv420_Ref(row0, width, luma0, pairMeans);
+  if (row1 != nullptr) {
+    BgrOddRowToYuv420_Ref(row1, width, pairMeans, luma1, u, v);
+  } else {
+    MeansToChroma_Ref(pairMeans, ChromaWidth(width), u, v);
+  }
+}
+
+namespace {
+constexpr ConvertKernels kReferenceKernels = {BgrRowToYuv422_Ref, Yuv422RowToBgr_Ref, BgrRowPairToYuv420_Ref,
+                                              Yuv420RowToBgr_Ref};
+}  // namespace
+
+const ConvertKernels& ConvertKernelsOf(int32_t set) {
+  const ConvertKernels* fast = ConvertKernelsX86(set);
+  return fast != nullptr ? *fast : kReferenceKernels;
+}
+
 int32_t BgrToYuv422(Image* image) {
   int32_t pixelSize = 0;
   uint8_t* block = BeginConversion(*image, kFormatBgr24, kFormatYuv422, &pixelSize);
   if (block == nullptr) return 0;
   const size_t inRow = size_t(RowSize(kFormatBgr24, image->width));
   const size_t outRow = size_t(RowSize(kFormatYuv422, image->width));
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   for (int32_t y = 0; y < image->height; ++y) {
-    BgrRowToYuv422_Ref(image->data + y * inRow, image->width, block + y * outRow);
+    kernels.bgrRowToYuv422(image->data + y * inRow, image->width, block + y * outRow);
   }
   FinishConversion(image, block, pixelSize, kFormatYuv422);
   return 1;
@@ -196,8 +218,9 @@ int32_t Yuv422ToBgr(Image* image) {
   if (block == nullptr) return 0;
   const size_t inRow = size_t(RowSize(kFormatYuv422, image->width));
   const size_t outRow = size_t(RowSize(kFormatBgr24, image->width));
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   for (int32_t y = 0; y < image->height; ++y) {
-    Yuv422RowToBgr_Ref(image->data + y * inRow, image->width, block + y * outRow);
+    kernels.yuv422RowToBgr(image->data + y * inRow, image->width, block + y * outRow);
   }
   FinishConversion(image, block, pixelSize, kFormatBgr24);
   return 1;
@@ -222,19 +245,15 @@ int32_t BgrToYuv420(Image* image) {
   uint8_t* luma = block;
   uint8_t* u = block + lumaSize;
   uint8_t* v = u + chromaSize;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* bgr = image->data + y * inRow;
-    uint8_t* lumaRow = luma + size_t(y) * size_t(width);
-    if (y % 2 == 0) {
-      BgrEvenRowToYuv420_Ref(bgr, width, lumaRow, pairMeans);
-    } else {
-      const size_t chromaRow = size_t(y / 2) * chromaWidth;
-      BgrOddRowToYuv420_Ref(bgr, width, pairMeans, lumaRow, u + chromaRow, v + chromaRow);
-    }
-  }
-  if (height % 2 != 0) {
-    const size_t chromaRow = size_t(height / 2) * chromaWidth;
-    MeansToChroma_Ref(pairMeans, static_cast<int32_t>(chromaWidth), u + chromaRow, v + chromaRow);
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
+  // One chroma row per pair of pixel rows; an odd height ends with a row of
+  // its own.
+  for (int32_t y = 0; y < height; y += 2) {
+    const size_t chromaRow = size_t(y / 2) * chromaWidth;
+    const bool pair = y + 1 < height;
+    kernels.bgrRowPairToYuv420(image->data + y * inRow, pair ? image->data + (y + 1) * inRow : nullptr, width,
+                               pairMeans, luma + size_t(y) * size_t(width),
+                               pair ? luma + size_t(y + 1) * size_t(width) : nullptr, u + chromaRow, v + chromaRow);
   }
   MemFree(pairMeans);
   FinishConversion(image, block, pixelSize, kFormatYuv420);
@@ -254,10 +273,11 @@ int32_t Yuv420ToBgr(Image* image) {
   const uint8_t* u = luma + lumaSize;
   const uint8_t* v = u + chromaSize;
   const size_t outRow = size_t(RowSize(kFormatBgr24, width));
+  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
   for (int32_t y = 0; y < height; ++y) {
     // Each chroma row serves two pixel rows (one at an odd height's end).
     const size_t chromaRow = size_t(y / 2) * chromaWidth;
-    Yuv420RowToBgr_Ref(luma + size_t(y) * size_t(width), u + chromaRow, v + chromaRow, width, block + y * outRow);
+    kernels.yuv420RowToBgr(luma + size_t(y) * size_t(width), u + chromaRow, v + chromaRow, width, block + y * outRow);
   }
   FinishConversion(image, block, pixelSize, kFormatBgr24);
   return 1;

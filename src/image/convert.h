@@ -45,4 +45,29 @@ void BgrOddRowToYuv420_Ref(const uint8_t* bgr, int32_t width, const double* pair
 void MeansToChroma_Ref(const double* pairMeans, int32_t chromaWidth, uint8_t* u, uint8_t* v);
 void Yuv420RowToBgr_Ref(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* bgr);
 
+// 4:2:0 encoding of pixel rows 2m (row0) and 2m + 1 (row1) into their Y rows
+// and chroma row m: the even row's kernel, then the odd row's with the kept
+// means, or for a last row of its own (row1 null) the means rounded alone.
+// `pairMeans` is the even row's keeping place, 2 x ChromaWidth(width) doubles.
+void BgrRowPairToYuv420_Ref(const uint8_t* row0, const uint8_t* row1, int32_t width, double* pairMeans,
+                            uint8_t* luma0, uint8_t* luma1, uint8_t* u, uint8_t* v);
+
+// A set of row kernels with the signatures of the references above; every set
+// gives the references' bytes. A fast pair kernel may keep its means elsewhere
+// than in pairMeans.
+struct ConvertKernels {
+  void (*bgrRowToYuv422)(const uint8_t* bgr, int32_t width, uint8_t* yuv);
+  void (*yuv422RowToBgr)(const uint8_t* yuv, int32_t width, uint8_t* bgr);
+  void (*bgrRowPairToYuv420)(const uint8_t* row0, const uint8_t* row1, int32_t width, double* pairMeans,
+                             uint8_t* luma0, uint8_t* luma1, uint8_t* u, uint8_t* v);
+  void (*yuv420RowToBgr)(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* bgr);
+};
+
+// The row kernels of a kernel set (kernel_set.h): the references for the
+// scalar set and for any set this build does not have.
+const ConvertKernels& ConvertKernelsOf(int32_t set);
+
+// The x86 sets (convert_x86.cpp); null for a set that is not built in.
+const ConvertKernels* ConvertKernelsX86(int32_t set);
+
 }  // namespace tiko

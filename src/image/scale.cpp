@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/kernel_set.h"
 #include "image/layout.h"
 #include "package/fetch.h"
 #include "package/heap.h"
@@ -23,27 +24,108 @@ constexpr int32_t kLumaStride422 = 2;
 
 uint8_t* MaskPlane(const Image& image) { return image.data + image.pixelDataSize; }
 
-// Destination row `row` takes the transparency of source row `sourceRow` at the
-// nearest lower column; nothing is interpolated. A 1-bit plane only sets bits,
-// relying on the zero-filled destination plane.
-void ScaleMaskRow(const Image& source, Image* destination, int32_t row, int32_t sourceRow) {
-  if (source.maskKind != kMaskBit && source.maskKind != kMaskByte) return;
+// Destination row `row` of a 1-bit plane takes the bits of source row
+// `sourceRow` at the nearest lower column; nothing is interpolated. Bits are
+// only set, relying on the zero-filled destination plane. The scalar kernel
+// set maps every column on its own as the reference; the others walk the
+// columns.
+void ScaleMaskRow(const Image& source, Image* destination, int32_t row, int32_t sourceRow, bool reference) {
   const uint8_t* in = MaskPlane(source);
   uint8_t* out = MaskPlane(*destination);
   const int64_t sourceBase = int64_t{sourceRow} * source.width;
   const int64_t base = int64_t{row} * destination->width;
-  for (int32_t j = 0; j < destination->width; ++j) {
-    const int64_t s = sourceBase + MapAxis(j, source.width, destination->width).low;
+  AxisWalk walk = StartAxisWalk(0, source.width, destination->width);
+  for (int32_t j = 0; j < destination->width; ++j, AdvanceAxisWalk(&walk)) {
+    const int32_t low = reference ? MapAxis(j, source.width, destination->width).low : walk.low;
+    const int64_t s = sourceBase + low;
     const int64_t t = base + j;
-    if (source.maskKind == kMaskByte) {
-      out[t] = in[s];
-    } else if ((in[s / kBitsPerByte] >> (s % kBitsPerByte)) & 1) {
+    if ((in[s / kBitsPerByte] >> (s % kBitsPerByte)) & 1) {
       out[t / kBitsPerByte] = static_cast<uint8_t>(out[t / kBitsPerByte] | (1u << (t % kBitsPerByte)));
     }
   }
 }
 
+// The transparency plane: nearest source pixel for every destination pixel.
+void ScaleMask(const ScaleKernels& kernels, const Image& source, Image* destination, bool reference) {
+  if (destination->width <= 0 || destination->height <= 0) return;
+  if (source.maskKind == kMaskByte) {
+    PickScale pick;
+    pick.source = MaskPlane(source);
+    pick.sourceRowBytes = source.width;
+    pick.sourceReadable = int64_t{source.totalSize} - source.pixelDataSize;
+    pick.sourceWidth = source.width;
+    pick.sourceHeight = source.height;
+    pick.destination = MaskPlane(*destination);
+    pick.rowBytes = destination->width;
+    pick.width = destination->width;
+    pick.height = destination->height;
+    pick.samples = destination->width;
+    pick.rows = destination->height;
+    pick.columnStep = 1;
+    pick.rowStep = 1;
+    pick.stride = 1;
+    pick.firstChannel = 0;
+    pick.channels = 1;
+    pick.channelStep = 1;
+    kernels.pickPlane(pick);
+    return;
+  }
+  if (source.maskKind != kMaskBit) return;
+  AxisWalk rows = StartAxisWalk(0, source.height, destination->height);
+  for (int32_t i = 0; i < destination->height; ++i, AdvanceAxisWalk(&rows)) {
+    const int32_t sourceRow = reference ? MapAxis(i, source.height, destination->height).low : rows.low;
+    ScaleMaskRow(source, destination, i, sourceRow, reference);
+  }
+}
+
 bool HasNoPixels(const Image& image) { return image.width <= 0 || image.height <= 0; }
+
+// The interpolated samples of a picture whose plane starts its block.
+PlaneScale SamplePlane(const Image& source, Image* destination, int64_t sourceRowBytes, int64_t rowBytes,
+                       int32_t channels, int32_t stride) {
+  PlaneScale plane;
+  plane.source = source.data;
+  plane.sourceRowBytes = sourceRowBytes;
+  plane.sourceWidth = source.width;
+  plane.sourceHeight = source.height;
+  plane.sourceReadable = source.totalSize;
+  plane.destination = destination->data;
+  plane.rowBytes = rowBytes;
+  plane.width = destination->width;
+  plane.height = destination->height;
+  plane.channels = channels;
+  plane.stride = stride;
+  return plane;
+}
+
+constexpr ScaleKernels kReferenceKernels = {InterpolatePlane_Ref, PickPlane_Ref, ScalePacked422_Ref};
+
+// The chroma of a 4:2:2 picture (U and V of each group, from the groups of
+// every destination row's nearest lower source row) or of one 4:2:0 chroma
+// plane (its samples, from every even destination row and column).
+PickScale ChromaPick(const Image& source, const Image& destination, const uint8_t* sourcePlane,
+                     uint8_t* plane) {
+  const bool packed = source.pixelFormat == kFormatYuv422;
+  PickScale pick;
+  pick.source = sourcePlane;
+  pick.sourceRowBytes = int64_t{ChromaWidth(source.width)} * (packed ? kBytesPerGroup : 1);
+  pick.sourceReadable = source.totalSize - (sourcePlane - source.data);
+  pick.sourceWidth = source.width;
+  pick.sourceHeight = source.height;
+  pick.destination = plane;
+  pick.rowBytes = int64_t{ChromaWidth(destination.width)} * (packed ? kBytesPerGroup : 1);
+  pick.width = destination.width;
+  pick.height = destination.height;
+  pick.samples = ChromaWidth(destination.width);
+  pick.rows = packed ? destination.height : ChromaHeight(destination.height);
+  pick.columnStep = 2;
+  pick.rowStep = packed ? 1 : 2;
+  pick.stride = packed ? kBytesPerGroup : 1;
+  pick.firstChannel = packed ? kGroupU : 0;
+  pick.channels = packed ? 2 : 1;
+  pick.channelStep = packed ? kGroupV - kGroupU : 1;
+  return pick;
+}
 
 }  // namespace
 
@@ -81,18 +163,70 @@ void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t s
   }
 }
 
+void InterpolatePlane_Ref(const PlaneScale& plane) {
+  for (int32_t i = 0; i < plane.height; ++i) {
+    const AxisSample r = MapAxis(i, plane.sourceHeight, plane.height);
+    InterpolateRow_Ref(plane.source + r.low * plane.sourceRowBytes, plane.source + r.high * plane.sourceRowBytes,
+                       plane.sourceWidth, plane.width, plane.height - r.fraction, r.fraction, plane.channels,
+                       plane.stride, plane.destination + i * plane.rowBytes);
+  }
+}
+
+void PickPlane_Ref(const PickScale& pick) {
+  for (int32_t m = 0; m < pick.rows; ++m) {
+    const int32_t sourceRow = MapAxis(m * pick.rowStep, pick.sourceHeight, pick.height).low / pick.rowStep;
+    const uint8_t* in = pick.source + sourceRow * pick.sourceRowBytes;
+    uint8_t* out = pick.destination + m * pick.rowBytes;
+    for (int32_t k = 0; k < pick.samples; ++k) {
+      const int32_t column = MapAxis(k * pick.columnStep, pick.sourceWidth, pick.width).low / pick.columnStep;
+      for (int32_t c = 0; c < pick.channels; ++c) {
+        const int32_t channel = pick.firstChannel + c * pick.channelStep;
+        out[int64_t{k} * pick.stride + channel] = in[int64_t{column} * pick.stride + channel];
+      }
+    }
+  }
+}
+
+void ScalePacked422_Ref(const PlaneScale& luma, const PickScale& chroma) {
+  InterpolatePlane_Ref(luma);
+  PickPlane_Ref(chroma);
+}
+
+int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reciprocal) {
+  constexpr int32_t kMinShift = 32;  // the quotient is the high half of the product or less
+  constexpr int32_t kMaxShift = 63;
+  constexpr uint64_t kMultiplierLimit = uint64_t{1} << 32;
+  // Every product below must fit 64 bits: n x multiplier < 2^32 x 2^32 and
+  // e x maxNumerator < divisor x maxNumerator.
+  if (divisor < 2 || maxNumerator >= kMultiplierLimit || divisor >= kMultiplierLimit) return 0;
+  for (int32_t shift = kMinShift; shift <= kMaxShift; ++shift) {
+    const uint64_t power = uint64_t{1} << shift;
+    const uint64_t multiplier = power / divisor + (power % divisor != 0 ? 1 : 0);
+    if (multiplier >= kMultiplierLimit) return 0;  // only grows with the shift
+    const uint64_t excess = multiplier * divisor - power;
+    if (excess == 0 || excess <= (power - 1) / maxNumerator) {
+      // excess x maxNumerator < 2^shift, so every numerator up to the limit
+      // divides exactly.
+      reciprocal->multiplier = static_cast<uint32_t>(multiplier);
+      reciprocal->shift = shift;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+const ScaleKernels& ScaleKernelsOf(int32_t set) {
+  const ScaleKernels* fast = ScaleKernelsX86(set);
+  return fast != nullptr ? *fast : kReferenceKernels;
+}
+
 int32_t ScaleBgr24(const Image* source, Image* destination) {
   if (HasNoPixels(*source)) return 1;
-  const int32_t height = destination->height;
-  const size_t sourceRow = size_t(source->width) * kBgrBytesPerPixel;
-  const size_t row = size_t(destination->width) * kBgrBytesPerPixel;
-  for (int32_t i = 0; i < height; ++i) {
-    const AxisSample r = MapAxis(i, source->height, height);
-    InterpolateRow_Ref(source->data + size_t(r.low) * sourceRow, source->data + size_t(r.high) * sourceRow,
-                       source->width, destination->width, height - r.fraction, r.fraction, kBgrBytesPerPixel,
-                       kBgrBytesPerPixel, destination->data + size_t(i) * row);
-    ScaleMaskRow(*source, destination, i, r.low);
-  }
+  const int32_t set = ActiveKernelSet();
+  ScaleKernelsOf(set).interpolatePlane(SamplePlane(*source, destination, int64_t{source->width} * kBgrBytesPerPixel,
+                                                   int64_t{destination->width} * kBgrBytesPerPixel,
+                                                   kBgrBytesPerPixel, kBgrBytesPerPixel));
+  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
   return 1;
 }
 
@@ -100,62 +234,41 @@ int32_t ScaleYuv422(const Image* source, Image* destination) {
   if (HasNoPixels(*source)) return 1;
   const int32_t width = destination->width;
   const int32_t height = destination->height;
-  const size_t sourceRow = size_t(ChromaWidth(source->width)) * kBytesPerGroup;
-  const size_t row = size_t(ChromaWidth(width)) * kBytesPerGroup;
-  for (int32_t i = 0; i < height; ++i) {
-    const AxisSample r = MapAxis(i, source->height, height);
-    const uint8_t* low = source->data + size_t(r.low) * sourceRow;
-    uint8_t* out = destination->data + size_t(i) * row;
-    InterpolateRow_Ref(low, source->data + size_t(r.high) * sourceRow, source->width, width, height - r.fraction,
-                       r.fraction, 1, kLumaStride422, out);
-    // The group's colour comes from the source group of the nearest lower
-    // column, in the nearest lower row only.
-    for (int32_t j = 0; j < width; j += 2) {
-      const uint8_t* group = low + size_t(MapAxis(j, source->width, width).low / 2) * kBytesPerGroup;
-      uint8_t* target = out + size_t(j / 2) * kBytesPerGroup;
-      target[kGroupU] = group[kGroupU];
-      target[kGroupV] = group[kGroupV];
-    }
-    // The byte that belongs to no pixel repeats the last Y, as the encoder
-    // writes it, so no uninitialised byte is ever carried along.
-    if (width % 2 != 0) {
-      uint8_t* last = out + size_t(width / 2) * kBytesPerGroup;
+  const int64_t sourceRow = int64_t{ChromaWidth(source->width)} * kBytesPerGroup;
+  const int64_t row = int64_t{ChromaWidth(width)} * kBytesPerGroup;
+  const int32_t set = ActiveKernelSet();
+  const ScaleKernels& kernels = ScaleKernelsOf(set);
+  // The Y bytes, then the chroma over the bytes between them. The group's
+  // colour comes from the source group of the nearest lower column, in the
+  // nearest lower row only.
+  kernels.scalePacked422(SamplePlane(*source, destination, sourceRow, row, 1, kLumaStride422),
+                         ChromaPick(*source, *destination, source->data, destination->data));
+  // The byte that belongs to no pixel repeats the last Y, as the encoder
+  // writes it, so no uninitialised byte is ever carried along.
+  if (width % 2 != 0) {
+    for (int32_t i = 0; i < height; ++i) {
+      uint8_t* last = destination->data + i * row + int64_t{width / 2} * kBytesPerGroup;
       last[kGroupOddY] = last[0];
     }
-    ScaleMaskRow(*source, destination, i, r.low);
   }
+  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
   return 1;
 }
 
 int32_t ScaleYuv420(const Image* source, Image* destination) {
   if (HasNoPixels(*source)) return 1;
-  const int32_t width = destination->width;
-  const int32_t height = destination->height;
-  const size_t sourceChromaWidth = size_t(ChromaWidth(source->width));
-  const size_t sourceChroma = sourceChromaWidth * size_t(ChromaHeight(source->height));
-  const uint8_t* sourceU = source->data + size_t(source->width) * size_t(source->height);
-  const uint8_t* sourceV = sourceU + sourceChroma;
-  const size_t chromaWidth = size_t(ChromaWidth(width));
-  uint8_t* u = destination->data + size_t(width) * size_t(height);
-  uint8_t* v = u + chromaWidth * size_t(ChromaHeight(height));
-  for (int32_t i = 0; i < height; ++i) {
-    const AxisSample r = MapAxis(i, source->height, height);
-    InterpolateRow_Ref(source->data + size_t(r.low) * size_t(source->width),
-                       source->data + size_t(r.high) * size_t(source->width), source->width, width,
-                       height - r.fraction, r.fraction, 1, 1, destination->data + size_t(i) * size_t(width));
-    // Every even pixel row and column owns one chroma sample, the partial last
-    // ones included, and copies the sample of its nearest lower source pixel.
-    if (i % 2 == 0) {
-      const size_t sourceBase = size_t(r.low / 2) * sourceChromaWidth;
-      const size_t base = size_t(i / 2) * chromaWidth;
-      for (int32_t j = 0; j < width; j += 2) {
-        const size_t s = sourceBase + size_t(MapAxis(j, source->width, width).low / 2);
-        u[base + size_t(j / 2)] = sourceU[s];
-        v[base + size_t(j / 2)] = sourceV[s];
-      }
-    }
-    ScaleMaskRow(*source, destination, i, r.low);
-  }
+  const int64_t sourceChroma = int64_t{ChromaWidth(source->width)} * ChromaHeight(source->height);
+  const uint8_t* sourceU = source->data + int64_t{source->width} * source->height;
+  const int64_t chroma = int64_t{ChromaWidth(destination->width)} * ChromaHeight(destination->height);
+  uint8_t* u = destination->data + int64_t{destination->width} * destination->height;
+  const int32_t set = ActiveKernelSet();
+  const ScaleKernels& kernels = ScaleKernelsOf(set);
+  kernels.interpolatePlane(SamplePlane(*source, destination, source->width, destination->width, 1, 1));
+  // Every even pixel row and column owns one chroma sample, the partial last
+  // ones included, and copies the sample of its nearest lower source pixel.
+  kernels.pickPlane(ChromaPick(*source, *destination, sourceU, u));
+  kernels.pickPlane(ChromaPick(*source, *destination, sourceU + sourceChroma, u + chroma));
+  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
   return 1;
 }
 

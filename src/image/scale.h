@@ -42,11 +42,129 @@ struct AxisSample {
 };
 AxisSample MapAxis(int32_t index, int32_t source, int32_t destination);
 
+// Walks an axis one destination sample after the other with the samples of
+// MapAxis, adding instead of dividing.
+struct AxisWalk {
+  int32_t source;
+  int32_t destination;
+  int32_t low;
+  int64_t fraction;
+  int32_t wholeStep;     // source / destination
+  int64_t fractionStep;  // source % destination
+};
+inline AxisWalk StartAxisWalk(int32_t index, int32_t source, int32_t destination) {
+  const int64_t position = int64_t{index} * source;
+  return AxisWalk{source,
+                  destination,
+                  static_cast<int32_t>(position / destination),
+                  position % destination,
+                  source / destination,
+                  source % destination};
+}
+inline AxisSample WalkSample(const AxisWalk& walk) {
+  AxisSample sample{walk.low, walk.low + 1, walk.fraction};
+  if (walk.fraction == 1) sample.high = walk.low;  // the rule of MapAxis
+  if (sample.high > walk.source - 1) sample.high = walk.source - 1;
+  return sample;
+}
+inline void AdvanceAxisWalk(AxisWalk* walk) {
+  walk->low += walk->wholeStep;
+  walk->fraction += walk->fractionStep;
+  if (walk->fraction >= walk->destination) {
+    walk->fraction -= walk->destination;
+    ++walk->low;
+  }
+}
+
 // One destination row of interpolated samples: `channels` bytes per pixel,
 // pixels `stride` bytes apart in the rows and in the output. The two source
 // rows weigh `weightLow` and `weightHigh`, which sum to the destination height;
 // each value is rounded down after half the weight total is added.
 void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
                         int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out);
+
+// The interpolated samples of a whole picture: `channels` bytes per pixel,
+// pixels `stride` bytes apart (BGR24 3 and 3, a 4:2:0 Y plane 1 and 1, the Y
+// bytes of 4:2:2 1 and 2). Destination row i is source rows MapAxis(i) through
+// InterpolateRow_Ref. A faster kernel may also write the bytes between the
+// samples of a destination row (4:2:2's chroma) and may read up to 31 bytes
+// past a source sample as long as that stays within `sourceReadable` bytes.
+struct PlaneScale {
+  const uint8_t* source;
+  int64_t sourceRowBytes;
+  int32_t sourceWidth;
+  int32_t sourceHeight;
+  int64_t sourceReadable;
+  uint8_t* destination;
+  int64_t rowBytes;
+  int32_t width;
+  int32_t height;
+  int32_t channels;
+  int32_t stride;
+};
+void InterpolatePlane_Ref(const PlaneScale& plane);
+
+// Nearest-sample copies (the YUV layouts' chroma, the alpha plane):
+// destination sample k of destination sample row m takes, for each picked byte
+// of a sample, the same byte of source sample
+// MapAxis(k x columnStep, sourceWidth, width).low / columnStep in source sample
+// row MapAxis(m x rowStep, sourceHeight, height).low / rowStep. Samples are
+// `stride` bytes apart; the picked bytes are `channels` bytes from
+// `firstChannel` on, `channelStep` apart (a 4:2:0 chroma plane: 1 byte at 0 of
+// 1, steps 2 and 2; 4:2:2: U and V at 1 and 3 of each 4-byte group, steps 2
+// and 1; an alpha plane: 1 byte of 1, steps 1 and 1). A faster kernel may read
+// up to 31 bytes past a source sample within `sourceReadable`.
+struct PickScale {
+  const uint8_t* source;
+  int64_t sourceRowBytes;
+  int64_t sourceReadable;
+  int32_t sourceWidth;   // pixels
+  int32_t sourceHeight;  // pixels
+  uint8_t* destination;
+  int64_t rowBytes;
+  int32_t width;    // pixels
+  int32_t height;   // pixels
+  int32_t samples;  // destination samples per row
+  int32_t rows;     // destination sample rows
+  int32_t columnStep;  // pixel columns per sample
+  int32_t rowStep;     // pixel rows per sample row
+  int32_t stride;
+  int32_t firstChannel;
+  int32_t channels;
+  int32_t channelStep;
+};
+void PickPlane_Ref(const PickScale& pick);
+void ScalePacked422_Ref(const PlaneScale& luma, const PickScale& chroma);
+
+// Division by a constant as a multiply and a shift: numerator x multiplier >>
+// shift. FindReciprocal gives one that is exact for every numerator from 0 to
+// maxNumerator and returns 1, or 0 when none with a 32-bit multiplier is exact
+// over that range (then divide). The proof: with e = multiplier x divisor -
+// 2^shift (0 <= e < divisor) and n = q x divisor + r, n x multiplier / 2^shift
+// = n / divisor + n x e / (divisor x 2^shift), and n x e < 2^shift keeps that
+// below q + (r + 1) / divisor <= q + 1, so its floor is q.
+struct Reciprocal {
+  uint32_t multiplier;
+  int32_t shift;
+};
+int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reciprocal);
+constexpr uint64_t DivideByReciprocal(uint64_t numerator, Reciprocal reciprocal) {
+  return numerator * reciprocal.multiplier >> reciprocal.shift;
+}
+
+// A set of rescaling kernels; every set gives the references' bytes.
+struct ScaleKernels {
+  void (*interpolatePlane)(const PlaneScale& plane);
+  void (*pickPlane)(const PickScale& pick);
+  // A 4:2:2 picture: its Y bytes, then its chroma (ScalePacked422_Ref).
+  void (*scalePacked422)(const PlaneScale& luma, const PickScale& chroma);
+};
+
+// The kernels of a kernel set (kernel_set.h): the references for the scalar
+// set and for any set this build does not have.
+const ScaleKernels& ScaleKernelsOf(int32_t set);
+
+// The x86 sets (scale_x86.cpp); null for a set that is not built in.
+const ScaleKernels* ScaleKernelsX86(int32_t set);
 
 }  // namespace tiko

@@ -18,6 +18,9 @@ Runner AddInspect(CLI::App& app);
 Runner AddSample(CLI::App& app);
 Runner AddPack(CLI::App& app);
 Runner AddUnpack(CLI::App& app);
+Runner AddRender(CLI::App& app);
+Runner AddPlay(CLI::App& app);
+Runner AddDemo(CLI::App& app);
 
 // One line on stderr: "tiko: <what>".
 void PrintError(const std::string& what);

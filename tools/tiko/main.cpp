@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
   add(AddInspect);
   add(AddPack);
   add(AddUnpack);
+  add(AddRender);
+  add(AddPlay);
+  add(AddDemo);
   add(AddSample);
 
   try {

@@ -12,6 +12,7 @@
 #include "image/layout.h"
 #include "package/heap.h"
 #include "package/writer.h"
+#include "pictures.h"
 #include "script_json.h"
 #include "step_names.h"
 
@@ -21,11 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int32_t kMaxPictureSide = 65535;
-
-// A failure with its one-line message.
-struct Failure {
-  std::string message;
-};
 
 uint8_t LayoutCode(const std::string& name, const std::string& path) {
   if (name == "bgr24") return kFormatBgr24;
@@ -42,46 +38,6 @@ uint8_t MaskCode(const std::string& name, const std::string& path) {
 }
 
 const char* MaskWord(uint8_t kind) { return kind == kMaskByte ? "alpha" : (kind == kMaskBit ? "bit" : "none"); }
-
-// Converts pixel data between layouts with the player's own conversions, so
-// a package shows what its author saw.
-std::vector<uint8_t> Convert(const std::vector<uint8_t>& pixels, uint8_t from, uint8_t to, int32_t w, int32_t h) {
-  if (from == to) return pixels;
-  Image image{};
-  image.width = w;
-  image.height = h;
-  image.pixelFormat = from;
-  image.pixelDataSize = static_cast<int32_t>(pixels.size());
-  image.totalSize = image.pixelDataSize;
-  image.data = static_cast<uint8_t*>(MemAlloc(pixels.size(), 0));
-  if (image.data == nullptr) throw Failure{"out of memory"};
-  std::memcpy(image.data, pixels.data(), pixels.size());
-  const bool ok = ConvertImage(&image, to) == 1;
-  std::vector<uint8_t> out;
-  if (ok) out.assign(image.data, image.data + image.pixelDataSize);
-  MemFree(image.data);
-  if (!ok) throw Failure{"picture conversion failed"};
-  return out;
-}
-
-// Writes through a temporary file renamed into place, so that a failure never
-// leaves a half-written file that looks complete.
-void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const std::string temporary = path + ".partial";
-  try {
-    authoring::WriteFileBytes(temporary, bytes);
-  } catch (const authoring::PackageError&) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw Failure{path + ": cannot write"};
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    throw Failure{path + ": cannot write"};
-  }
-}
 
 authoring::PictureDesc PackPicture(const Json& json, const std::string& path, const fs::path& base) {
   OnlyKeys(json, path, {"name", "file", "layout", "mask", "threshold", "compress", "pixels"});
@@ -101,51 +57,25 @@ authoring::PictureDesc PackPicture(const Json& json, const std::string& path, co
   std::string error;
   const auto rgba = host::ReadPngRgba(png, kMaxPictureSide, &error);
   if (!rgba) throw Failure{png + ": " + error};
-  const int32_t w = rgba->width, h = rgba->height;
-  const size_t pixels = size_t(w) * h;
-  // PNG rows run top down; picture rows run up from the bottom line, like the
-  // frames they are drawn into.
-  std::vector<uint8_t> bgr(pixels * 3);
-  std::vector<uint8_t> alpha(pixels);
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* in = rgba->pixels.data() + size_t(h - 1 - y) * w * 4;
-    for (int32_t x = 0; x < w; ++x) {
-      const size_t p = size_t(y) * w + x;
-      bgr[3 * p] = in[4 * x + 2];
-      bgr[3 * p + 1] = in[4 * x + 1];
-      bgr[3 * p + 2] = in[4 * x];
-      alpha[p] = in[4 * x + 3];
-    }
-  }
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> stored;
   if (json.contains("pixels")) {
     // The exact stored pixels that unpack kept beside the PNG, so that a
     // package in a YUV layout survives the trip unchanged.
     const std::string raw = (base / Text(json["pixels"], path + ".pixels")).string();
     try {
-      data = authoring::ReadFileBytes(raw);
+      stored = authoring::ReadFileBytes(raw);
     } catch (const authoring::PackageError& e) {
       throw Failure{e.what()};
     }
-    if (static_cast<int64_t>(data.size()) != PixelDataSize(layout, w, h)) {
-      throw JsonError(path + ".pixels", raw + " holds " + std::to_string(data.size()) + " bytes, the picture needs " +
-                                            std::to_string(PixelDataSize(layout, w, h)));
+    const int64_t needed = PixelDataSize(layout, rgba->width, rgba->height);
+    if (static_cast<int64_t>(stored.size()) != needed) {
+      throw JsonError(path + ".pixels", raw + " holds " + std::to_string(stored.size()) +
+                                            " bytes, the picture needs " + std::to_string(needed));
     }
-  } else {
-    data = Convert(bgr, kFormatBgr24, layout, w, h);
-  }
-  if (mask == kMaskByte) {
-    data.insert(data.end(), alpha.begin(), alpha.end());
-  } else if (mask == kMaskBit) {
-    std::vector<uint8_t> bits((pixels + 7) / 8, 0);
-    for (size_t p = 0; p < pixels; ++p) {
-      if (alpha[p] >= threshold) bits[p / 8] |= static_cast<uint8_t>(1u << (p % 8));
-    }
-    data.insert(data.end(), bits.begin(), bits.end());
   }
   try {
-    return authoring::MakePicture(layout, mask, static_cast<uint16_t>(w), static_cast<uint16_t>(h), std::move(data),
-                                  compress);
+    return PictureFromRgba(*rgba, layout, mask, static_cast<uint8_t>(threshold), compress,
+                           json.contains("pixels") ? &stored : nullptr);
   } catch (const authoring::PackageError& e) {
     throw JsonError(path, e.what());
   }
@@ -310,21 +240,7 @@ int RunUnpack(const std::string& package, const std::string& dir) {
         data = picture.stored;
       }
       const std::vector<uint8_t> stored(data.begin(), data.begin() + pixelSize);
-      const std::vector<uint8_t> bgr = Convert(stored, e.pixelFormat, kFormatBgr24, w, h);
-      host::RgbaImage rgba{w, h, std::vector<uint8_t>(size_t(w) * h * 4)};
-      const uint8_t* plane = data.data() + pixelSize;
-      for (int32_t y = 0; y < h; ++y) {
-        uint8_t* out = rgba.pixels.data() + size_t(h - 1 - y) * w * 4;
-        for (int32_t x = 0; x < w; ++x) {
-          const size_t p = size_t(y) * w + x;
-          out[4 * x] = bgr[3 * p + 2];
-          out[4 * x + 1] = bgr[3 * p + 1];
-          out[4 * x + 2] = bgr[3 * p];
-          out[4 * x + 3] = e.maskKind == kMaskByte  ? plane[p]
-                           : e.maskKind == kMaskBit ? (((plane[p / 8] >> (p % 8)) & 1) ? 255 : 0)
-                                                    : 255;
-        }
-      }
+      const host::RgbaImage rgba = RgbaFromPicture(data, e.pixelFormat, e.maskKind, w, h);
       const std::string png = names[i] + ".png";
       std::string error;
       const std::string pngPath = (fs::path(dir) / png).string();

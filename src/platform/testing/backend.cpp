@@ -16,6 +16,7 @@ struct HeapState {
   bool failForever = false;
   uint64_t failed = 0;
   int64_t live = 0;
+  uint64_t largest = 0;
 } heap;
 
 struct FileState {
@@ -57,6 +58,7 @@ void ResetHeap() {
   heap.failAt = 0;
   heap.failForever = false;
   heap.failed = 0;
+  heap.largest = 0;
 }
 void FailAllocation(uint64_t n, bool forever) {
   heap.failAt = n;
@@ -65,6 +67,7 @@ void FailAllocation(uint64_t n, bool forever) {
 uint64_t AllocationCount() { return heap.count; }
 int64_t LiveBlocks() { return heap.live; }
 uint64_t FailedAllocations() { return heap.failed; }
+uint64_t LargestAllocation() { return heap.largest; }
 
 void ResetFiles() {
   files.reads = 0;
@@ -104,6 +107,7 @@ namespace platform {
 
 void* HeapAllocate(size_t bytes, bool zeroFill) {
   const uint64_t n = ++heap.count;
+  if (bytes > heap.largest) heap.largest = bytes;
   if (heap.failAt != 0 && (n == heap.failAt || (heap.failForever && n > heap.failAt))) {
     ++heap.failed;
     return nullptr;

@@ -16,6 +16,9 @@ void FailAllocation(uint64_t n, bool forever = false);
 uint64_t AllocationCount();  // allocations asked for since ResetHeap()
 int64_t LiveBlocks();        // blocks allocated and not yet released
 uint64_t FailedAllocations();
+// Bytes of the largest single allocation asked for since ResetHeap(), failed
+// ones included: what a hostile file managed to make the player ask for.
+uint64_t LargestAllocation();
 
 // Files. Reads are numbered from 1 after each ResetFiles().
 enum class ReadFault { kNone, kFail, kShort };

@@ -1,0 +1,554 @@
+#include "media_output.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "host/image_bitmap.h"
+#include "media_common.h"
+
+namespace tiko::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPartSuffix = ".part";
+constexpr const char* kVideoPartSuffix = ".video.part";
+constexpr const char* kKnownOutputs = "use .mp4, .mkv, .webm, .mov, .gif or numbered PNG files such as frame_%04d.png";
+
+// Encoder settings: good-looking files at several times real time on a
+// small machine.
+constexpr const char* kX264Preset = "fast";
+constexpr const char* kX264Quality = "20";
+constexpr const char* kVp9Quality = "32";
+constexpr const char* kVp9Speed = "5";
+// Bits a second per pixel a second for codecs without a quality setting.
+constexpr double kFallbackBitsPerPixel = 0.1;
+constexpr int64_t kAudioBitRate = 128000;
+// Audio frames for encoders that take any length.
+constexpr int kDefaultAudioFrame = 1024;
+// Sound is encoded this far ahead of the video it goes with, so the two
+// interleave closely in the file.
+constexpr double kAudioLeadSeconds = 0.5;
+
+// The GIF palette: 6 levels of blue, 7 of green (the eye is most sensitive
+// to it) and 6 of red, 252 colours, with ordered dithering between them.
+constexpr int kBlueLevels = 6;
+constexpr int kGreenLevels = 7;
+constexpr int kRedLevels = 6;
+constexpr int kDitherSize = 4;
+constexpr int kDither[kDitherSize][kDitherSize] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+constexpr int kPaletteEntries = 256;
+
+struct MuxerDeleter {
+  void operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) avio_closep(&context->pb);
+    avformat_free_context(context);
+  }
+};
+using MuxerPtr = std::unique_ptr<AVFormatContext, MuxerDeleter>;
+
+bool EndsWith(const std::string& name, const char* extension) {
+  const size_t length = std::strlen(extension);
+  if (name.size() < length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[name.size() - length + i])) != extension[i]) return false;
+  }
+  return true;
+}
+
+// Whether `name` is a numbered picture name: exactly one %d or %0Nd, and
+// %% for a percent sign.
+bool IsPicturePattern(const std::string& name) {
+  int conversions = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] != '%') continue;
+    if (++i < name.size() && name[i] == '%') continue;
+    if (i < name.size() && name[i] == '0') {
+      while (++i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) {
+      }
+    }
+    if (i >= name.size() || name[i] != 'd') return false;
+    ++conversions;
+  }
+  return conversions == 1;
+}
+
+// A hidden name beside `path` for the file while it is written.
+std::string TemporaryName(const std::string& path, const char* suffix) {
+  const fs::path p(path);
+  return (p.parent_path() / ("." + p.filename().string() + suffix)).string();
+}
+
+std::string PictureName(const std::string& pattern, int64_t number) {
+  // The pattern was checked to hold exactly one integer conversion.
+  const int size = std::snprintf(nullptr, 0, pattern.c_str(), static_cast<int>(number));
+  std::string name(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
+  std::snprintf(name.data(), name.size(), pattern.c_str(), static_cast<int>(number));
+  name.resize(static_cast<size_t>(std::max(size, 0)));
+  return name;
+}
+
+void RemoveQuietly(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+}
+
+void RenameInto(const std::string& from, const std::string& to) {
+  std::error_code error;
+  fs::rename(from, to, error);
+  if (error) throw MediaError("cannot write " + to + ": " + error.message());
+}
+
+MuxerPtr NewMuxer(const AVOutputFormat* format, const std::string& path, const std::string& shownName) {
+  AVFormatContext* raw = nullptr;
+  const int status = avformat_alloc_output_context2(&raw, format, nullptr, path.c_str());
+  if (status < 0 || raw == nullptr) throw MediaError("cannot write " + shownName + ": " + AvErrorText(status));
+  MuxerPtr muxer(raw);
+  if ((format->flags & AVFMT_NOFILE) == 0) {
+    const int opened = avio_open(&muxer->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(opened));
+  }
+  return muxer;
+}
+
+const AVCodec* PreferredEncoder(AVCodecID id) {
+  const std::pair<AVCodecID, const char*> preferred[] = {
+      {AV_CODEC_ID_H264, "libx264"},     {AV_CODEC_ID_VP9, "libvpx-vp9"}, {AV_CODEC_ID_VP8, "libvpx"},
+      {AV_CODEC_ID_VORBIS, "libvorbis"}, {AV_CODEC_ID_OPUS, "libopus"},   {AV_CODEC_ID_MP3, "libmp3lame"},
+  };
+  for (const auto& [codec, name] : preferred) {
+    if (codec == id) {
+      if (const AVCodec* found = avcodec_find_encoder_by_name(name)) return found;
+    }
+  }
+  return avcodec_find_encoder(id);
+}
+
+AVPixelFormat PixelFormatFor(const AVCodec* codec) {
+  if (codec->pix_fmts == nullptr) return AV_PIX_FMT_YUV420P;
+  for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+    if (*f == AV_PIX_FMT_YUV420P) return *f;
+  }
+  return codec->pix_fmts[0];
+}
+
+void SetQuality(AVCodecContext* encoder, const AVCodec* codec, int32_t width, int32_t height, double rate) {
+  const std::string name = codec->name;
+  if (name == "libx264") {
+    av_opt_set(encoder->priv_data, "preset", kX264Preset, 0);
+    av_opt_set(encoder->priv_data, "crf", kX264Quality, 0);
+  } else if (name == "libvpx-vp9" || name == "libvpx") {
+    encoder->bit_rate = 0;
+    av_opt_set(encoder->priv_data, "crf", kVp9Quality, 0);
+    av_opt_set(encoder->priv_data, "deadline", "good", 0);
+    av_opt_set(encoder->priv_data, "cpu-used", kVp9Speed, 0);
+    av_opt_set(encoder->priv_data, "row-mt", "1", 0);
+  } else {
+    encoder->bit_rate = static_cast<int64_t>(kFallbackBitsPerPixel * width * height * rate);
+  }
+}
+
+// Each channel's palette level for a value at each dither position.
+struct DitherTables {
+  uint8_t level[3][kDitherSize * kDitherSize][256];
+};
+
+const DitherTables& GifDither() {
+  static const DitherTables tables = [] {
+    DitherTables t{};
+    const int levels[3] = {kBlueLevels, kGreenLevels, kRedLevels};
+    for (int channel = 0; channel < 3; ++channel) {
+      const int steps = levels[channel] - 1;
+      for (int d = 0; d < kDitherSize * kDitherSize; ++d) {
+        const int threshold = kDither[d / kDitherSize][d % kDitherSize];
+        for (int value = 0; value < 256; ++value) {
+          // Rounds up where the scaled value's fraction passes the threshold.
+          const int scaled = value * steps * kDitherSize * kDitherSize / 255;
+          int level = scaled / (kDitherSize * kDitherSize);
+          if (scaled % (kDitherSize * kDitherSize) > threshold && level < steps) ++level;
+          t.level[channel][d][value] = static_cast<uint8_t>(level);
+        }
+      }
+    }
+    return t;
+  }();
+  return tables;
+}
+
+void FillGifPalette(uint32_t* palette) {
+  for (int i = 0; i < kPaletteEntries; ++i) palette[i] = 0xFF000000u;
+  for (int r = 0; r < kRedLevels; ++r) {
+    for (int g = 0; g < kGreenLevels; ++g) {
+      for (int b = 0; b < kBlueLevels; ++b) {
+        const int index = (r * kGreenLevels + g) * kBlueLevels + b;
+        const auto level = [](int v, int levels) { return static_cast<uint32_t>(v * 255 / (levels - 1)); };
+        palette[index] = 0xFF000000u | level(r, kRedLevels) << 16 | level(g, kGreenLevels) << 8 | level(b, kBlueLevels);
+      }
+    }
+  }
+}
+
+void QuantizeForGif(const uint8_t* bgr, int32_t width, int32_t height, AVFrame* frame) {
+  const DitherTables& t = GifDither();
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = bgr + static_cast<size_t>(y) * static_cast<size_t>(width) * kBytesPerPixel;
+    uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int32_t x = 0; x < width; ++x, in += kBytesPerPixel) {
+      const int d = (y % kDitherSize) * kDitherSize + x % kDitherSize;
+      const int b = t.level[0][d][in[0]];
+      const int g = t.level[1][d][in[1]];
+      const int r = t.level[2][d][in[2]];
+      out[x] = static_cast<uint8_t>((r * kGreenLevels + g) * kBlueLevels + b);
+    }
+  }
+  FillGifPalette(reinterpret_cast<uint32_t*>(frame->data[1]));
+}
+
+// Hands every packet the encoder has ready to the muxer.
+void DrainEncoder(AVCodecContext* encoder, AVFormatContext* muxer, AVStream* stream, AVPacket* packet,
+                  const std::string& shownName) {
+  while (true) {
+    const int status = avcodec_receive_packet(encoder, packet);
+    if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return;
+    if (status < 0) throw MediaError("cannot encode " + shownName + ": " + AvErrorText(status));
+    av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+    packet->stream_index = stream->index;
+    const int written = av_interleaved_write_frame(muxer, packet);
+    if (written < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(written));
+  }
+}
+
+void Encode(AVCodecContext* encoder, const AVFrame* frame, AVFormatContext* muxer, AVStream* stream, AVPacket* packet,
+            const std::string& shownName) {
+  const int status = avcodec_send_frame(encoder, frame);
+  if (status < 0 && status != AVERROR_EOF) throw MediaError("cannot encode " + shownName + ": " + AvErrorText(status));
+  DrainEncoder(encoder, muxer, stream, packet, shownName);
+}
+
+// The sound track's encoder, fed from the mix.
+struct SoundTrack {
+  CodecContextPtr encoder;
+  AVStream* stream = nullptr;
+  ResamplerPtr convert;
+  FramePtr frame;
+  int64_t next = 0;  // the next sample frame of the mix to encode
+};
+
+SoundTrack OpenSoundTrack(AVFormatContext* muxer, const std::string& shownName) {
+  const AVCodec* codec = PreferredEncoder(muxer->oformat->audio_codec);
+  if (codec == nullptr) throw MediaError("cannot write " + shownName + ": no encoder for its sound");
+  SoundTrack track;
+  track.encoder.reset(avcodec_alloc_context3(codec));
+  if (!track.encoder) throw std::bad_alloc();
+  AVCodecContext* e = track.encoder.get();
+  e->sample_rate = kMixRate;
+  av_channel_layout_default(&e->ch_layout, kMixChannels);
+  e->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  e->bit_rate = kAudioBitRate;
+  e->time_base = AVRational{1, kMixRate};
+  if ((muxer->oformat->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int status = avcodec_open2(e, codec, nullptr);
+  if (status < 0) throw MediaError("cannot write " + shownName + ": cannot encode its sound: " + AvErrorText(status));
+  track.stream = avformat_new_stream(muxer, nullptr);
+  if (track.stream == nullptr) throw std::bad_alloc();
+  track.stream->time_base = e->time_base;
+  avcodec_parameters_from_context(track.stream->codecpar, e);
+
+  SwrContext* raw = nullptr;
+  status = swr_alloc_set_opts2(&raw, &e->ch_layout, e->sample_fmt, kMixRate, &e->ch_layout, AV_SAMPLE_FMT_FLT, kMixRate,
+                               0, nullptr);
+  track.convert.reset(raw);
+  if (status >= 0) status = swr_init(raw);
+  if (status < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(status));
+  track.frame = NewFrame();
+  return track;
+}
+
+// Encodes the mix up to sample frame `until` (whole encoder frames; the last
+// one padded with silence).
+void EncodeSound(SoundTrack& track, const std::vector<float>& mix, int64_t until, AVFormatContext* muxer,
+                 AVPacket* packet, const std::string& shownName) {
+  AVCodecContext* e = track.encoder.get();
+  const int frameSize = e->frame_size > 0 ? e->frame_size : kDefaultAudioFrame;
+  const auto total = static_cast<int64_t>(mix.size() / kMixChannels);
+  std::vector<float> chunk(static_cast<size_t>(frameSize) * kMixChannels);
+  while (track.next < std::min(until, total)) {
+    AVFrame* f = track.frame.get();
+    av_frame_unref(f);
+    f->nb_samples = frameSize;
+    f->format = e->sample_fmt;
+    f->sample_rate = kMixRate;
+    av_channel_layout_copy(&f->ch_layout, &e->ch_layout);
+    if (av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
+    const int64_t count = std::min<int64_t>(frameSize, total - track.next);
+    std::fill(chunk.begin(), chunk.end(), 0.0f);
+    std::copy_n(mix.begin() + track.next * kMixChannels, count * kMixChannels, chunk.begin());
+    const auto* in = reinterpret_cast<const uint8_t*>(chunk.data());
+    swr_convert(track.convert.get(), f->data, frameSize, &in, frameSize);
+    f->pts = track.next;
+    track.next += frameSize;
+    Encode(e, f, muxer, track.stream, packet, shownName);
+  }
+}
+
+}  // namespace
+
+OutputKind ClassifyOutput(const std::string& path) {
+  if (EndsWith(path, ".gif")) return OutputKind::kGif;
+  if (EndsWith(path, ".png")) return OutputKind::kPictures;
+  return OutputKind::kVideo;
+}
+
+struct VideoOutput::State {
+  OutputKind kind = OutputKind::kVideo;
+  std::string path;
+  int32_t width = 0;
+  int32_t height = 0;
+  AVRational frameRate{25, 1};
+  bool finished = false;
+
+  // Video and GIF: the file written now, and the format the output ends in.
+  const AVOutputFormat* format = nullptr;
+  std::string writing;
+  MuxerPtr muxer;
+  AVStream* stream = nullptr;
+  CodecContextPtr encoder;
+  ScalerPtr scaler;
+  FramePtr frame;
+  PacketPtr packet;
+  int64_t frameCount = 0;
+
+  // Every temporary file made so far, and for numbered pictures their names.
+  std::vector<std::string> temporaries;
+  std::vector<std::string> finalNames;
+};
+
+namespace {
+
+void OpenVideoEncoder(VideoOutput::State& s, AVCodecID id) {
+  const AVCodec* codec = PreferredEncoder(id);
+  if (codec == nullptr) {
+    throw MediaError("unsupported output " + s.path + ": no " + avcodec_get_name(id) + " encoder in this FFmpeg");
+  }
+  const AVPixelFormat pixelFormat = s.kind == OutputKind::kGif ? AV_PIX_FMT_PAL8 : PixelFormatFor(codec);
+  const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixelFormat);
+  const bool halvesChroma = layout != nullptr && (layout->log2_chroma_w > 0 || layout->log2_chroma_h > 0);
+  if (halvesChroma && (s.width % 2 != 0 || s.height % 2 != 0)) {
+    throw MediaError("cannot write " + s.path + ": " + codec->name + " needs an even width and height, not " +
+                     std::to_string(s.width) + "x" + std::to_string(s.height));
+  }
+  s.encoder.reset(avcodec_alloc_context3(codec));
+  if (!s.encoder) throw std::bad_alloc();
+  AVCodecContext* e = s.encoder.get();
+  e->width = s.width;
+  e->height = s.height;
+  e->pix_fmt = pixelFormat;
+  e->time_base = av_inv_q(s.frameRate);
+  e->framerate = s.frameRate;
+  e->sample_aspect_ratio = AVRational{1, 1};
+  if (pixelFormat != AV_PIX_FMT_PAL8) {
+    // Our frames are converted with BT.601 coefficients to limited range.
+    e->colorspace = AVCOL_SPC_SMPTE170M;
+    e->color_range = AVCOL_RANGE_MPEG;
+  }
+  if ((s.format->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  SetQuality(e, codec, s.width, s.height, av_q2d(s.frameRate));
+  const int status = avcodec_open2(e, codec, nullptr);
+  if (status < 0) throw MediaError("cannot write " + s.path + ": " + codec->name + ": " + AvErrorText(status));
+
+  s.frame = NewFrame();
+  s.frame->format = pixelFormat;
+  s.frame->width = s.width;
+  s.frame->height = s.height;
+  if (av_frame_get_buffer(s.frame.get(), 0) < 0) throw std::bad_alloc();
+  if (pixelFormat != AV_PIX_FMT_PAL8) {
+    s.scaler.reset(sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, pixelFormat, SWS_BILINEAR,
+                                  nullptr, nullptr, nullptr));
+    if (!s.scaler) throw MediaError("unsupported output " + s.path + ": cannot convert pictures for it");
+  }
+}
+
+void StartContainer(VideoOutput::State& s, const char* suffix) {
+  s.writing = TemporaryName(s.path, suffix);
+  s.muxer = NewMuxer(s.format, s.writing, s.path);
+  s.temporaries.push_back(s.writing);
+  OpenVideoEncoder(s, s.format->video_codec);
+  s.stream = avformat_new_stream(s.muxer.get(), nullptr);
+  if (s.stream == nullptr) throw std::bad_alloc();
+  s.stream->time_base = s.encoder->time_base;
+  s.stream->avg_frame_rate = s.frameRate;
+  avcodec_parameters_from_context(s.stream->codecpar, s.encoder.get());
+  const int status = avformat_write_header(s.muxer.get(), nullptr);
+  if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
+  s.packet = NewPacket();
+}
+
+void EndContainer(VideoOutput::State& s) {
+  Encode(s.encoder.get(), nullptr, s.muxer.get(), s.stream, s.packet.get(), s.path);
+  const int status = av_write_trailer(s.muxer.get());
+  if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
+  s.muxer.reset();
+}
+
+// Copies the video written so far into the output's format under its final
+// temporary name, adding the sound track, and gives that file's name.
+std::string AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
+  AVFormatContext* raw = nullptr;
+  int status = avformat_open_input(&raw, s.writing.c_str(), nullptr, nullptr);
+  if (status < 0) throw MediaError("cannot read back " + s.writing + ": " + AvErrorText(status));
+  FormatInputPtr video(raw);
+  status = avformat_find_stream_info(video.get(), nullptr);
+  if (status < 0 || video->nb_streams != 1) throw MediaError("cannot read back " + s.writing);
+  const AVStream* from = video->streams[0];
+
+  const std::string target = TemporaryName(s.path, kPartSuffix);
+  MuxerPtr muxer = NewMuxer(s.format, target, s.path);
+  s.temporaries.push_back(target);
+  AVStream* to = avformat_new_stream(muxer.get(), nullptr);
+  if (to == nullptr || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0) throw std::bad_alloc();
+  to->codecpar->codec_tag = 0;
+  to->time_base = from->time_base;
+  to->avg_frame_rate = s.frameRate;
+  std::optional<SoundTrack> track;
+  if (sound != nullptr) track = OpenSoundTrack(muxer.get(), s.path);
+
+  AVDictionary* options = nullptr;
+  // MP4 and MOV players can start before the whole file is there.
+  av_dict_set(&options, "movflags", "+faststart", 0);
+  status = avformat_write_header(muxer.get(), &options);
+  av_dict_free(&options);
+  if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
+
+  PacketPtr packet = NewPacket();
+  PacketPtr soundPacket = NewPacket();
+  while (av_read_frame(video.get(), packet.get()) >= 0) {
+    if (track) {
+      const int64_t when = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+      const double seconds = when == AV_NOPTS_VALUE ? 0.0 : when * av_q2d(from->time_base);
+      const auto until = static_cast<int64_t>((seconds + kAudioLeadSeconds) * kMixRate);
+      EncodeSound(*track, *sound, until, muxer.get(), soundPacket.get(), s.path);
+    }
+    av_packet_rescale_ts(packet.get(), from->time_base, to->time_base);
+    packet->stream_index = to->index;
+    status = av_interleaved_write_frame(muxer.get(), packet.get());
+    if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
+  }
+  if (track) {
+    EncodeSound(*track, *sound, INT64_MAX, muxer.get(), soundPacket.get(), s.path);
+    Encode(track->encoder.get(), nullptr, muxer.get(), track->stream, soundPacket.get(), s.path);
+  }
+  status = av_write_trailer(muxer.get());
+  if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
+  return target;
+}
+
+}  // namespace
+
+VideoOutput::VideoOutput(std::unique_ptr<State> state) : state_(std::move(state)) {}
+VideoOutput::VideoOutput(VideoOutput&&) noexcept = default;
+VideoOutput& VideoOutput::operator=(VideoOutput&&) noexcept = default;
+
+VideoOutput::~VideoOutput() {
+  if (!state_ || state_->finished) return;
+  state_->muxer.reset();
+  for (const std::string& path : state_->temporaries) RemoveQuietly(path);
+}
+
+VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t height, double rate) {
+  auto state = std::make_unique<State>();
+  State& s = *state;
+  s.kind = ClassifyOutput(path);
+  s.path = path;
+  s.width = width;
+  s.height = height;
+  s.frameRate = av_d2q(rate, 100000);
+  // From here on, a failure takes the temporary files made so far with it.
+  VideoOutput output(std::move(state));
+  std::error_code ignored;
+  if (fs::is_directory(path, ignored)) throw MediaError("cannot write " + path + ": it is a folder");
+
+  switch (s.kind) {
+    case OutputKind::kPictures:
+      if (!IsPicturePattern(path)) {
+        throw MediaError("unsupported output " + path +
+                         ": numbered PNG files need one %d in the name (frame_%04d.png)");
+      }
+      break;
+    case OutputKind::kGif:
+      s.format = av_guess_format("gif", nullptr, nullptr);
+      if (s.format == nullptr) throw MediaError("unsupported output " + path + ": this FFmpeg cannot write GIF");
+      StartContainer(s, kPartSuffix);
+      break;
+    case OutputKind::kVideo: {
+      s.format = av_guess_format(nullptr, path.c_str(), nullptr);
+      const bool usable = s.format != nullptr && s.format->video_codec != AV_CODEC_ID_NONE &&
+                          (s.format->flags & AVFMT_NOFILE) == 0 && std::string(s.format->name) != "image2pipe";
+      if (!usable) throw MediaError(std::string("unsupported output ") + path + ": " + kKnownOutputs);
+      StartContainer(s, kVideoPartSuffix);
+      break;
+    }
+  }
+  return output;
+}
+
+OutputKind VideoOutput::kind() const { return state_->kind; }
+
+bool VideoOutput::takesSound() const {
+  return state_->kind == OutputKind::kVideo && state_->format->audio_codec != AV_CODEC_ID_NONE;
+}
+
+void VideoOutput::Write(const uint8_t* topDownBgr) {
+  State& s = *state_;
+  if (s.kind == OutputKind::kPictures) {
+    const std::string name = PictureName(s.path, s.frameCount++);
+    const std::string temporary = TemporaryName(name, kPartSuffix);
+    s.temporaries.push_back(temporary);
+    s.finalNames.push_back(name);
+    std::string why;
+    if (!host::WritePngFile(temporary, topDownBgr, s.width, s.height, &why)) {
+      throw MediaError("cannot write " + name + ": " + why);
+    }
+    return;
+  }
+  AVFrame* f = s.frame.get();
+  if (av_frame_make_writable(f) < 0) throw std::bad_alloc();
+  if (s.kind == OutputKind::kGif) {
+    QuantizeForGif(topDownBgr, s.width, s.height, f);
+  } else {
+    const uint8_t* planes[4] = {topDownBgr};
+    const int strides[4] = {s.width * kBytesPerPixel};
+    sws_scale(s.scaler.get(), planes, strides, 0, s.height, f->data, f->linesize);
+  }
+  f->pts = s.frameCount++;
+  Encode(s.encoder.get(), f, s.muxer.get(), s.stream, s.packet.get(), s.path);
+}
+
+void VideoOutput::Finish(const std::vector<float>& sound) {
+  State& s = *state_;
+  std::string done = s.writing;
+  if (s.kind == OutputKind::kPictures) {
+    for (size_t i = 0; i < s.finalNames.size(); ++i) RenameInto(s.temporaries[i], s.finalNames[i]);
+    s.finished = true;
+    return;
+  }
+  EndContainer(s);
+  if (s.kind == OutputKind::kVideo) {
+    done = AddSound(s, takesSound() && !sound.empty() ? &sound : nullptr);
+    RemoveQuietly(s.writing);
+  }
+  RenameInto(done, s.path);
+  s.finished = true;
+}
+
+}  // namespace tiko::tool

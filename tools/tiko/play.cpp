@@ -1,0 +1,535 @@
+// tiko play: a live preview. Frames from a camera, a file or a test source
+// go through the player into an SDL window, with the eyes found on them and
+// the cues heard through SDL audio; keys switch, reload and pause packages
+// while it runs.
+#include <SDL.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "commands.h"
+#include "eyes_csv.h"
+#include "host/eyes/eye_detector.h"
+#include "host/eyes/eye_reports.h"
+#include "host/image_bitmap.h"
+#include "host/memory_window.h"
+#include "host/paths.h"
+#include "host/sdl/sdl_window.h"
+#include "media_common.h"
+#include "media_input.h"
+#include "package/writer.h"
+#include "tiko/tiko.h"
+
+namespace tiko::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int32_t kDefaultWidth = 320;
+constexpr int32_t kDefaultHeight = 240;
+// A live preview of frames larger than 8K would not keep up; the player itself
+// takes up to 65535 a side.
+constexpr int32_t kMaxSide = 8192;
+// Small frames are shown twice their size, so a 320 x 240 preview is not a
+// postage stamp on a modern screen.
+constexpr int32_t kSmallFrameLines = 480;
+constexpr int32_t kSmallFrameZoom = 2;
+constexpr double kDefaultFps = 25.0;
+constexpr double kMinFps = 1.0;
+constexpr double kMaxFps = 240.0;
+// The package file is looked at this often for --watch: quick enough to feel
+// live, rare enough to cost nothing.
+constexpr uint64_t kWatchIntervalMs = 1000;
+// While paused nothing is drawn; events are still answered this often.
+constexpr int kPausedWaitMs = 100;
+constexpr char kTestSource[] = "testsrc";
+constexpr char kDefaultCamera[] = "/dev/video0";
+constexpr char kPackageExtension[] = ".tiko";
+constexpr char kEyesAuto[] = "auto";
+constexpr char kEyesNone[] = "none";
+// Set to see FFmpeg's own warnings, as for render.
+constexpr char kMediaLogVariable[] = "TIKO_MEDIA_LOG";
+
+struct PlayOptions {
+  std::string package;
+  std::string input;
+  std::string size = "320x240";
+  std::string windowSize;
+  std::string eyes = kEyesAuto;
+  double fps = 0;
+  bool watch = false;
+  bool mute = false;
+  int64_t frames = 0;
+  std::string screenshot;
+};
+
+struct Size {
+  int32_t width;
+  int32_t height;
+};
+
+// WIDTHxHEIGHT, each side from 1 to kMaxSide.
+std::optional<Size> ParseSize(const std::string& text) {
+  const size_t cross = text.find('x');
+  if (cross == std::string::npos) return std::nullopt;
+  const auto side = [&](size_t from, size_t to) -> std::optional<int32_t> {
+    int32_t value = 0;
+    const char* first = text.data() + from;
+    const char* last = text.data() + to;
+    const auto [end, failed] = std::from_chars(first, last, value);
+    if (failed != std::errc() || end != last || first == last || value < 1 || value > kMaxSide) return std::nullopt;
+    return value;
+  };
+  const std::optional<int32_t> width = side(0, cross);
+  const std::optional<int32_t> height = side(cross + 1, text.size());
+  if (!width || !height) return std::nullopt;
+  return Size{*width, *height};
+}
+
+std::string BadSize(const std::string& option, const std::string& text) {
+  return option + " " + text + ": expected WIDTHxHEIGHT, each from 1 to " + std::to_string(kMaxSide);
+}
+
+// The camera when there is one, otherwise a generated test picture: the
+// preview always shows something.
+std::string DefaultInput() {
+  std::error_code ignored;
+  return fs::exists(kDefaultCamera, ignored) ? kDefaultCamera : kTestSource;
+}
+
+// Where the frames come from, and the clock they are asked for on. A file
+// starts over at its end, so a short clip can be watched for as long as the
+// package is being worked on.
+class FrameFeed {
+ public:
+  // Throws MediaError when the input cannot be opened. A default camera that
+  // will not open gives way to the test source, with a line saying so.
+  FrameFeed(const std::string& spec, Size size, double fps, bool chosenByUser) : spec_(spec), size_(size) {
+    const double askedRate = fps > 0 ? fps : kDefaultFps;
+    try {
+      input_.emplace(VideoInput::Open(spec_, size.width, size.height, askedRate));
+    } catch (const MediaError& e) {
+      if (chosenByUser) throw;
+      PrintError(std::string(e.what()) + "; showing a test picture instead");
+      spec_ = kTestSource;
+      input_.emplace(VideoInput::Open(spec_, size.width, size.height, askedRate));
+    }
+    fps_ = fps > 0 ? fps : input_->rate().value_or(kDefaultFps);
+    fps_ = std::clamp(fps_, kMinFps, kMaxFps);
+  }
+
+  double fps() const { return fps_; }
+  // Frames since the input (re)started, which an eye file counts by.
+  int64_t index() const { return index_; }
+
+  // The next picture, bottom-up BGR24 of the player's size; null when the
+  // input has nothing (left) to show. Throws MediaError on a broken input.
+  const uint8_t* Next() {
+    const std::vector<uint8_t>* frame = input_->FrameAt(static_cast<double>(index_) / fps_, fps_);
+    if (frame == nullptr && !input_->endless() && index_ > 0) {
+      input_.emplace(VideoInput::Open(spec_, size_.width, size_.height, fps_));
+      index_ = 0;
+      restarted_ = true;
+      frame = input_->FrameAt(0, fps_);
+    }
+    if (frame == nullptr) return nullptr;
+    ++index_;
+    return frame->data();
+  }
+  // Whether the input started over since the last call.
+  bool TakeRestart() { return std::exchange(restarted_, false); }
+
+ private:
+  std::string spec_;
+  Size size_;
+  std::optional<VideoInput> input_;
+  double fps_ = kDefaultFps;
+  int64_t index_ = 0;
+  bool restarted_ = false;
+};
+
+// Where the eyes come from: the detector, a file of positions, or nowhere.
+struct EyeFeed {
+  std::unique_ptr<host::EyeDetector> detector;
+  std::optional<EyeTable> table;
+  host::EyeReporter reporter;
+};
+
+// Throws MediaError when the detector's cascades or the file cannot be read.
+EyeFeed OpenEyes(const std::string& mode) {
+  EyeFeed feed;
+  if (mode == kEyesNone) return feed;
+  if (mode == kEyesAuto) {
+    std::string why;
+    feed.detector = host::EyeDetector::Create(&why);
+    if (feed.detector == nullptr) throw MediaError(why + " (or use --eyes none)");
+    return feed;
+  }
+  try {
+    feed.table = ReadEyeFile(mode);
+  } catch (const std::runtime_error& e) {
+    throw MediaError(e.what());
+  }
+  return feed;
+}
+
+// What the player is told about the eyes on the frame about to be shown;
+// `index` counts from 0 at the input's first frame.
+std::vector<host::EyePoint> EyesFor(EyeFeed& feed, int64_t index, const uint8_t* bottomUp, Size size) {
+  std::vector<host::EyePoint> seen;
+  if (feed.table) {
+    if (const auto found = feed.table->find(index); found != feed.table->end()) seen = found->second.eyes;
+  } else if (feed.detector != nullptr) {
+    const host::BgrView view{bottomUp, size.width, size.height, int64_t{size.width} * kBytesPerPixel, true};
+    const host::EyeResult result = feed.detector->Feed(view);
+    seen.assign(result.eyes, result.eyes + result.count);
+  }
+  return feed.reporter.Next(seen);
+}
+
+// Packages beside `current` in its folder, sorted by name, for n and p.
+// Moving by `step` wraps around; a package that is not in the list (another
+// extension) moves to the first or last one.
+std::string NeighbourPackage(const std::string& current, int step) {
+  const fs::path here(current);
+  const fs::path folder = here.has_parent_path() ? here.parent_path() : fs::path(".");
+  std::vector<fs::path> packages;
+  std::error_code failed;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, failed)) {
+    if (entry.is_regular_file(failed) && entry.path().extension() == kPackageExtension) {
+      packages.push_back(entry.path().filename());
+    }
+  }
+  if (packages.empty()) return current;
+  std::sort(packages.begin(), packages.end());
+  const auto at = std::find(packages.begin(), packages.end(), here.filename());
+  const auto count = static_cast<int64_t>(packages.size());
+  int64_t index;
+  if (at == packages.end()) {
+    index = step > 0 ? 0 : count - 1;
+  } else {
+    index = ((at - packages.begin()) + step % count + count) % count;
+  }
+  return (here.has_parent_path() ? folder / packages[static_cast<size_t>(index)] : packages[static_cast<size_t>(index)])
+      .string();
+}
+
+// Why a package did not load, in the words the other commands use: the
+// reader's reason when it has one.
+std::string LoadFailure(const std::string& path) {
+  try {
+    authoring::ReadPackage(authoring::ReadFileBytes(path));
+  } catch (const authoring::PackageError& e) {
+    const std::string what = e.what();
+    return what.rfind(path, 0) == 0 ? what : path + ": " + what;
+  }
+  return path + ": the player refuses this package";
+}
+
+// The file's identity for --watch: a change of time or size is a new version.
+struct FileStamp {
+  fs::file_time_type modified{};
+  uintmax_t bytes = 0;
+  bool exists = false;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  std::error_code failed;
+  stamp.modified = fs::last_write_time(path, failed);
+  if (failed) return stamp;
+  stamp.bytes = fs::file_size(path, failed);
+  stamp.exists = !failed;
+  return stamp;
+}
+
+struct PlayerDeleter {
+  void operator()(CTikoPlayer* player) const { player->Release(); }
+};
+using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+
+// The player's own verdict on a package, asked in memory before any window,
+// camera or sound device is opened for it.
+bool PlayerAccepts(const std::string& path) {
+  const std::optional<std::u16string> wide = host::Utf8ToUtf16(path);
+  // The window outlives the player, which gives its canvas back on release.
+  host::MemoryWindow probe(kDefaultWidth, kDefaultHeight);
+  PlayerPtr player(TikoGetInterface());
+  return wide && player != nullptr && player->Open(&probe, wide->c_str(), nullptr) == 1;
+}
+
+// One running preview: the window, the player in it and what it shows.
+class Preview {
+ public:
+  Preview(const PlayOptions& options, Size frame, FrameFeed frames, EyeFeed eyes)
+      : options_(options), frameSize_(frame), frames_(std::move(frames)), eyes_(std::move(eyes)),
+        package_(options.package) {}
+
+  // Opens the window and the player; false (with the line printed) when
+  // either fails.
+  bool Open(Size window);
+  // Shows frames until the user quits, the input ends or --frames are shown;
+  // the exit status. Throws MediaError on a broken input.
+  int Run();
+
+ private:
+  void HandleEvent(const SDL_Event& event);
+  void HandleKey(SDL_Keycode key);
+  void SwitchTo(const std::string& path);
+  void WatchPackage(uint64_t now);
+  bool ShowNextFrame();
+  void UpdateTitle();
+  bool SaveScreenshot();
+
+  const PlayOptions& options_;
+  Size frameSize_;
+  FrameFeed frames_;
+  EyeFeed eyes_;
+  std::string package_;
+  bool packageLoaded_ = false;
+  // The window outlives the player, which draws into it until released.
+  std::unique_ptr<host::SdlWindow> window_;
+  PlayerPtr player_;
+  bool paused_ = false;
+  bool quit_ = false;
+  int64_t shown_ = 0;
+  FileStamp stamp_;
+  uint64_t lastWatch_ = 0;
+};
+
+bool Preview::Open(Size window) {
+  host::SdlWindowOptions opts;
+  opts.title = "tiko";
+  opts.width = window.width;
+  opts.height = window.height;
+  opts.hidden = true;
+  opts.audio = !options_.mute;
+  std::string error;
+  window_ = host::SdlWindow::Create(opts, &error);
+  if (window_ == nullptr) {
+    PrintError("cannot open a window: " + error);
+    return false;
+  }
+  if (opts.audio && !window_->hasAudio()) PrintError("no sound: " + window_->audioError());
+  player_.reset(TikoGetInterface());
+  if (player_ == nullptr) {
+    PrintError("out of memory");
+    return false;
+  }
+  const std::optional<std::u16string> wide = host::Utf8ToUtf16(package_);
+  if (!wide || player_->OpenSized(window_.get(), wide->c_str(), nullptr, frameSize_.width, frameSize_.height) != 1) {
+    PrintError(LoadFailure(package_));
+    return false;
+  }
+  packageLoaded_ = true;
+  stamp_ = StampOf(package_);
+  UpdateTitle();
+  window_->Show();
+  return true;
+}
+
+void Preview::UpdateTitle() {
+  std::string title = "tiko - " + fs::path(package_).filename().string();
+  if (!packageLoaded_) title += " (not loaded)";
+  if (paused_) title += " (paused)";
+  window_->SetTitle(title);
+}
+
+// A package that fails to load leaves the player showing the bare video;
+// the preview goes on, so the author can fix the file and press r.
+void Preview::SwitchTo(const std::string& path) {
+  package_ = path;
+  const std::optional<std::u16string> wide = host::Utf8ToUtf16(path);
+  packageLoaded_ = wide && player_->ChangePackage(wide->c_str()) == 1;
+  if (!packageLoaded_) PrintError(LoadFailure(path));
+  stamp_ = StampOf(path);
+  UpdateTitle();
+}
+
+void Preview::WatchPackage(uint64_t now) {
+  if (!options_.watch || now - lastWatch_ < kWatchIntervalMs) return;
+  lastWatch_ = now;
+  const FileStamp stamp = StampOf(package_);
+  // A file that is gone (mid-save by some editors) is waited for.
+  if (stamp.exists && !(stamp == stamp_)) SwitchTo(package_);
+}
+
+void Preview::HandleKey(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_SPACE:
+      paused_ = !paused_;
+      UpdateTitle();
+      break;
+    case SDLK_n:
+      SwitchTo(NeighbourPackage(package_, 1));
+      break;
+    case SDLK_p:
+      SwitchTo(NeighbourPackage(package_, -1));
+      break;
+    case SDLK_r:
+      SwitchTo(package_);
+      break;
+    case SDLK_q:
+    case SDLK_ESCAPE:
+      quit_ = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void Preview::HandleEvent(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      quit_ = true;
+      break;
+    case SDL_KEYDOWN:
+      // Holding a key down must not flip pause or reload over and over.
+      if (event.key.repeat == 0) HandleKey(event.key.keysym.sym);
+      break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_EXPOSED || event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        window_->Refresh();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+bool Preview::ShowNextFrame() {
+  const uint8_t* frame = frames_.Next();
+  if (frame == nullptr) return false;
+  // A file that starts over is a new stream for the detector's smoothing.
+  if (frames_.TakeRestart() && eyes_.detector != nullptr) eyes_.detector->Reset();
+  for (const host::EyePoint& eye : EyesFor(eyes_, frames_.index() - 1, frame, frameSize_)) {
+    player_->SetEyePosition(eye.x, eye.y);
+  }
+  player_->Render(frame, 0);
+  ++shown_;
+  return true;
+}
+
+bool Preview::SaveScreenshot() {
+  const std::vector<uint8_t> pixels = window_->ReadPixels();
+  if (pixels.empty()) {
+    PrintError(options_.screenshot + ": cannot read the window's picture");
+    return false;
+  }
+  std::string error;
+  if (!host::WritePngFile(options_.screenshot, pixels.data(), window_->width(), window_->height(), &error)) {
+    PrintError(options_.screenshot + ": " + (error.empty() ? "cannot write the picture" : error));
+    return false;
+  }
+  return true;
+}
+
+int Preview::Run() {
+  const double frameMs = 1000.0 / frames_.fps();
+  uint64_t start = SDL_GetTicks64();
+  int64_t shownAtStart = 0;
+  lastWatch_ = start;
+  while (!quit_) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) HandleEvent(event);
+    if (quit_) break;
+    WatchPackage(SDL_GetTicks64());
+    if (paused_) {
+      if (SDL_WaitEventTimeout(&event, kPausedWaitMs)) HandleEvent(event);
+      // The clock starts again from where the pause ends.
+      start = SDL_GetTicks64();
+      shownAtStart = shown_;
+      continue;
+    }
+    if (!ShowNextFrame()) break;
+    if (options_.frames > 0 && shown_ >= options_.frames) break;
+    // Frames are shown on a fixed clock, so a slow frame is made up by the
+    // next ones instead of slowing the whole preview down.
+    const auto due = start + static_cast<uint64_t>(std::llround(static_cast<double>(shown_ - shownAtStart) * frameMs));
+    const uint64_t now = SDL_GetTicks64();
+    if (due > now) SDL_Delay(static_cast<Uint32>(due - now));
+  }
+  if (!options_.screenshot.empty() && !SaveScreenshot()) return kExitFailure;
+  return 0;
+}
+
+// The window is twice a small frame, or the size asked for.
+std::optional<Size> WindowSize(const PlayOptions& options, Size frame) {
+  if (!options.windowSize.empty()) return ParseSize(options.windowSize);
+  if (frame.height <= kSmallFrameLines / kSmallFrameZoom) {
+    return Size{frame.width * kSmallFrameZoom, frame.height * kSmallFrameZoom};
+  }
+  return frame;
+}
+
+int RunPlay(const PlayOptions& options) {
+  const std::optional<Size> frame = ParseSize(options.size);
+  if (!frame) {
+    PrintError(BadSize("--size", options.size));
+    return kExitUsage;
+  }
+  const std::optional<Size> window = WindowSize(options, *frame);
+  if (!window) {
+    PrintError(BadSize("--window", options.windowSize));
+    return kExitUsage;
+  }
+  // Nothing is opened before the package is known to load: a typo in its
+  // name should not flash a window or take the camera.
+  std::error_code failed;
+  if (!fs::is_regular_file(options.package, failed)) {
+    PrintError(options.package + ": no such package file");
+    return kExitFailure;
+  }
+  if (!PlayerAccepts(options.package)) {
+    PrintError(LoadFailure(options.package));
+    return kExitFailure;
+  }
+  QuietLibraryLogs(std::getenv(kMediaLogVariable) != nullptr);
+  try {
+    FrameFeed frames(options.input.empty() ? DefaultInput() : options.input, *frame, options.fps,
+                     !options.input.empty());
+    EyeFeed eyes = OpenEyes(options.eyes);
+    Preview preview(options, *frame, std::move(frames), std::move(eyes));
+    if (!preview.Open(*window)) return kExitFailure;
+    return preview.Run();
+  } catch (const MediaError& e) {
+    PrintError(e.what());
+    return kExitFailure;
+  }
+}
+
+}  // namespace
+
+Runner AddPlay(CLI::App& app) {
+  auto* cmd = app.add_subcommand("play", "Preview a package live in a window, over a camera, a file or a test source");
+  auto options = std::make_shared<PlayOptions>();
+  cmd->add_option("PACKAGE", options->package, "Package file")->required();
+  cmd->add_option("-i,--input", options->input,
+                  "Camera (/dev/videoN), video file, PNG or JPEG picture, or test source (testsrc, "
+                  "smptebars, lavfi:GRAPH); default: /dev/video0 if present, else testsrc");
+  cmd->add_option("--size", options->size, "Player frame size WIDTHxHEIGHT")->capture_default_str();
+  cmd->add_option("--window", options->windowSize, "Window size WIDTHxHEIGHT (default: twice a small frame)");
+  cmd->add_option("--fps", options->fps, "Frames a second (default: the input's own, else 25)")
+      ->check(CLI::Range(kMinFps, kMaxFps));
+  cmd->add_option("--eyes", options->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
+      ->capture_default_str();
+  cmd->add_flag("--watch", options->watch, "Reload the package whenever its file changes");
+  cmd->add_flag("--mute", options->mute, "Play no sound");
+  cmd->add_option("--frames", options->frames, "Quit after showing this many frames")->check(CLI::PositiveNumber);
+  cmd->add_option("--screenshot", options->screenshot, "Save the window's last picture as PNG on quitting");
+  cmd->footer(
+      "Keys: space pause, n / p next / previous package in the folder, r reload the package, q or Esc quit.");
+  return [options]() { return RunPlay(*options); };
+}
+
+}  // namespace tiko::tool
