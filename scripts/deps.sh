@@ -9,7 +9,7 @@ build=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libspng-
 test=(libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev liblz4-dev libyuv-dev libpixman-1-dev xvfb)
 ci=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 build+=(libsdl2-dev)  # tiko play: its window and sound
-test+=(xvfb xauth)  # tiko play tested under a real X server (xvfb-run needs xauth)
+test+=(xvfb xauth xdotool)  # tiko play tested under a real X server (xvfb-run needs xauth), keys sent by xdotool
 # tiko render: video in and out through FFmpeg's libraries (libavdevice for
 # cameras and test sources); eye detection with OpenCV and its cascades.
 build+=(libavformat-dev libavcodec-dev libavdevice-dev libswscale-dev libswresample-dev libavutil-dev)

@@ -26,6 +26,8 @@ using test::ToolRun;
 constexpr uint8_t kOverlayBlue = 200;
 constexpr uint8_t kOverlayGreen = 30;
 constexpr uint8_t kOverlayRed = 220;
+constexpr int kXvfbDisplayRun = 140;
+constexpr int kXvfbDisplayKeys = 160;
 
 // SDL draws into memory and plays into nothing: no display or sound card is
 // needed, and the pixels read back are the ones a screen would show. (The
@@ -259,6 +261,15 @@ size_t CountNonBlack(const host::BgrImage& image) {
   return count;
 }
 
+// A command run under a fresh X server. The system's X and D-Bus libraries
+// keep a few allocations to the end, so leaks are not checked there; the
+// headless runs check ours. Each test looks for a free display from a number
+// of its own, so that two of them started at once never race for one.
+std::string UnderXvfb(int firstDisplay) {
+  return "env -u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -n " + std::to_string(firstDisplay) +
+         " -s '-screen 0 1024x768x24'";
+}
+
 int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 class ToolPlay : public testing::Test {
@@ -303,8 +314,8 @@ TEST_F(ToolPlay, ShowsAStillPicture) {
   for (size_t i = 0; i < still.pixels.size(); i += 3) still.pixels[i + 1] = 150;  // green
   ASSERT_TRUE(host::WritePngFile(dir_.path() + "/still.png", still.pixels.data(), 64, 48));
   const std::string shot = dir_.path() + "/shot.png";
-  const ToolRun run =
-      RunTool("play " + package + " -i " + dir_.path() + "/still.png --eyes none --frames 3 --screenshot " + shot, dir_);
+  const ToolRun run = RunTool(
+      "play " + package + " -i " + dir_.path() + "/still.png --eyes none --frames 3 --screenshot " + shot, dir_);
   ASSERT_EQ(run.status, 0) << run.err;
   std::string error;
   const std::optional<host::BgrImage> image = host::ReadImageFile(shot, &error);
@@ -348,8 +359,8 @@ TEST_F(ToolPlay, EyeFileMovesTheEyeActors) {
   desc.pictures = {solid(0, 0, 255), solid(255, 0, 0)};
   const auto follow = [](int16_t picture) {
     ActorStep s{};
-    s.flags = authoring::MakeStepFlags(
-        {.pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .opacity = kOpacitySet});
+    s.flags =
+        authoring::MakeStepFlags({.pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .opacity = kOpacitySet});
     s.pictureIndex = picture;
     s.width = 500;  // 16 x 12 pixels on a 320 x 240 frame
     s.height = 375;
@@ -362,9 +373,8 @@ TEST_F(ToolPlay, EyeFileMovesTheEyeActors) {
   for (int frame = 0; frame < 10; ++frame) csv += std::to_string(frame) + ",80,60,240,180\n";
   const std::string eyes = dir_.Write("eyes.csv", std::vector<uint8_t>(csv.begin(), csv.end()));
   const std::string shot = dir_.path() + "/shot.png";
-  const ToolRun run = RunTool("play " + package + " -i color=c=black --eyes " + eyes +
-                                  " --frames 10 --fps 100 --screenshot " + shot,
-                              dir_);
+  const ToolRun run = RunTool(
+      "play " + package + " -i color=c=black --eyes " + eyes + " --frames 10 --fps 100 --screenshot " + shot, dir_);
   ASSERT_EQ(run.status, 0) << run.err;
   std::string error;
   const std::optional<host::BgrImage> image = host::ReadImageFile(shot, &error);
@@ -380,17 +390,71 @@ TEST_F(ToolPlay, RunsUnderXvfb) {
   if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
   const std::string package = WriteOverlayPackage(dir_, "box.tiko", kOverlayBlue, kOverlayGreen, kOverlayRed);
   const std::string shot = dir_.path() + "/shot.png";
-  // The system's X and D-Bus libraries keep a few allocations to the end, so
-  // leaks are not checked here; the headless runs above check ours.
-  const std::string command = "env -u SDL_VIDEODRIVER ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s '-screen 0 1024x768x24' " +
-                              std::string(TIKO_TOOL_PATH) + " play " + package +
-                              " -i testsrc --eyes none --frames 60 --fps 50 --screenshot " + shot + " 2>" + dir_.path() +
-                              "/err.txt";
+  const std::string command = UnderXvfb(kXvfbDisplayRun) + " " + std::string(TIKO_TOOL_PATH) + " play " + package +
+                              " -i testsrc --eyes none --frames 60 --fps 50 --screenshot " + shot + " 2>" +
+                              dir_.path() + "/err.txt";
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   const std::vector<uint8_t> err = authoring::ReadFileBytes(dir_.path() + "/err.txt");
   ASSERT_EQ(WEXITSTATUS(raw), 0) << std::string(err.begin(), err.end());
   ExpectOverlayOnPattern(shot, {kOverlayBlue, kOverlayGreen, kOverlayRed});
+}
+
+// The keys, pressed through the X server as a user would: n and p move
+// through the folder's packages (wrapping round, past one that does not load),
+// space pauses and goes on, r reloads the file from disk and q quits. The
+// window's title tells which package is shown after each key.
+TEST_F(ToolPlay, KeysSwitchPauseReloadAndQuit) {
+  if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+  }
+  WriteOverlayPackage(dir_, "a.tiko", 0, 0, 250);
+  WriteOverlayPackage(dir_, "b.tiko", 0, 250, 0);
+  WriteOverlayPackage(dir_, "c.tiko", 250, 0, 0);
+  dir_.Write("d.tiko", {'j', 'u', 'n', 'k'});
+  WriteOverlayPackage(dir_, "changed.pkg", 0, 250, 250);
+  const std::string& d = dir_.path();
+  // Each key is followed by waiting for the title it should give (or a
+  // moment, for r, which keeps the title). The folder is the script's first
+  // argument. Without a window manager the keyboard goes to the window under
+  // the pointer.
+  const std::string script = R"(d=$1
+w=$(xdotool search --sync --onlyvisible --name '^tiko - ' | head -1)
+xdotool mousemove --window "$w" 20 20
+press() {
+  xdotool key "$1"
+  for i in $(seq 100); do t=$(xdotool getwindowname "$w"); [ "$t" = "$2" ] && break; sleep 0.05; done
+  echo "$t" >> "$d/titles.txt"
+}
+press n 'tiko - b.tiko'; press n 'tiko - c.tiko'; press n 'tiko - d.tiko (not loaded)'
+press n 'tiko - a.tiko'; press p 'tiko - d.tiko (not loaded)'; press p 'tiko - c.tiko'
+press space 'tiko - c.tiko (paused)'; press space 'tiko - c.tiko'
+cp "$d/changed.pkg" "$d/c.tiko"; xdotool key r; sleep 0.5; xdotool key q
+)";
+  dir_.Write("keys.sh", std::vector<uint8_t>(script.begin(), script.end()));
+  const std::string play = "timeout 60 " + std::string(TIKO_TOOL_PATH) + " play " + d +
+                           "/a.tiko -i color=c=black --eyes none --fps 50 --frames 100000 --screenshot " + d +
+                           "/shot.png 2>" + d + "/err.txt";
+  const std::string session = "(" + play + "; echo $? >" + d + "/status.txt) & sh " + d + "/keys.sh " + d + "; wait";
+  const std::string command = UnderXvfb(kXvfbDisplayKeys) + " sh -c '" + session + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const auto text = [&](const std::string& name) {
+    const std::vector<uint8_t> bytes = authoring::ReadFileBytes(d + "/" + name);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(text("status.txt"), "0\n") << text("err.txt");
+  EXPECT_EQ(text("titles.txt"),
+            "tiko - b.tiko\ntiko - c.tiko\ntiko - d.tiko (not loaded)\ntiko - a.tiko\n"
+            "tiko - d.tiko (not loaded)\ntiko - c.tiko\ntiko - c.tiko (paused)\ntiko - c.tiko\n");
+  // One line for each time the broken package was chosen.
+  const std::string err = text("err.txt");
+  EXPECT_EQ(CountLines(err), 2) << err;
+  EXPECT_NE(err.find("d.tiko"), std::string::npos) << err;
+  // r loaded what c.tiko had become.
+  std::string error;
+  const std::optional<host::BgrImage> shot = host::ReadImageFile(d + "/shot.png", &error);
+  ASSERT_TRUE(shot) << error;
+  EXPECT_EQ(PixelAt(*shot, 320, 240), (std::vector<uint8_t>{0, 250, 250}));
 }
 
 TEST_F(ToolPlay, BadInputGivesOneLineAndStatusOne) {
@@ -420,7 +484,7 @@ TEST_F(ToolPlay, BadInputGivesOneLineAndStatusOne) {
 TEST_F(ToolPlay, UsageErrorsGiveStatusTwo) {
   const std::string good = WriteOverlayPackage(dir_, "box.tiko", kOverlayBlue, kOverlayGreen, kOverlayRed);
   const std::vector<std::string> cases = {"play", "play " + good + " --size 0x240", "play " + good + " --size big",
-                                         "play " + good + " --frames 0", "play " + good + " --window 10"};
+                                          "play " + good + " --frames 0", "play " + good + " --window 10"};
   for (const std::string& args : cases) {
     SCOPED_TRACE(args);
     EXPECT_EQ(RunTool(args, dir_).status, 2);

@@ -174,8 +174,8 @@ class SdlMixer {
       const size_t n = std::min(count, samples.size() - std::min(voice.position, samples.size()));
       for (size_t i = 0; i < n; ++i) {
         const int32_t sum = int32_t{out[i]} + samples[voice.position + i];
-        out[i] = static_cast<int16_t>(std::clamp<int32_t>(sum, std::numeric_limits<int16_t>::min(),
-                                                          std::numeric_limits<int16_t>::max()));
+        out[i] = static_cast<int16_t>(
+            std::clamp<int32_t>(sum, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
       }
       voice.position += n;
     }
@@ -209,8 +209,8 @@ bool SdlWindow::Open(const SdlWindowOptions& options, std::string* error) {
   Uint32 flags = 0;
   if (options.hidden) flags |= SDL_WINDOW_HIDDEN;
   if (options.resizable) flags |= SDL_WINDOW_RESIZABLE;
-  window_ = SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_,
-                             height_, flags);
+  window_ =
+      SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_, height_, flags);
   if (window_ == nullptr) {
     *error = SDL_GetError();
     return false;
@@ -290,8 +290,8 @@ bool SdlWindow::UploadBottomUp(const uint8_t* frame, int32_t width, int32_t heig
   return true;
 }
 
-void SdlWindow::Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y,
-                        int32_t dstWidth, int32_t dstHeight) {
+void SdlWindow::Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y, int32_t dstWidth,
+                        int32_t dstHeight) {
   if (renderer_ == nullptr || frame == nullptr || width <= 0 || height <= 0 || dstWidth <= 0 || dstHeight <= 0) {
     return;
   }
@@ -339,8 +339,8 @@ void SdlWindow::SetTitle(const std::string& title) { SDL_SetWindowTitle(window_,
 std::vector<uint8_t> SdlWindow::ReadPixels() {
   std::vector<uint8_t> pixels(static_cast<size_t>(width_) * static_cast<size_t>(height_) * kBytesPerPixel);
   SDL_SetRenderTarget(renderer_, canvas_);
-  const int read = SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_BGR24, pixels.data(),
-                                        width_ * kBytesPerPixel);
+  const int read =
+      SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_BGR24, pixels.data(), width_ * kBytesPerPixel);
   SDL_SetRenderTarget(renderer_, nullptr);
   if (read != 0) pixels.clear();
   return pixels;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -125,16 +126,18 @@ class FrameFeed {
     }
     fps_ = fps > 0 ? fps : input_->rate().value_or(kDefaultFps);
     fps_ = std::clamp(fps_, kMinFps, kMaxFps);
+    live_ = input_->kind() == InputKind::kCamera;
   }
 
   double fps() const { return fps_; }
+  const std::string& spec() const { return spec_; }
   // Frames since the input (re)started, which an eye file counts by.
   int64_t index() const { return index_; }
 
   // The next picture, bottom-up BGR24 of the player's size; null when the
   // input has nothing (left) to show. Throws MediaError on a broken input.
   const uint8_t* Next() {
-    const std::vector<uint8_t>* frame = input_->FrameAt(static_cast<double>(index_) / fps_, fps_);
+    const std::vector<uint8_t>* frame = input_->FrameAt(Now(), fps_);
     if (frame == nullptr && !input_->endless() && index_ > 0) {
       input_.emplace(VideoInput::Open(spec_, size_.width, size_.height, fps_));
       index_ = 0;
@@ -149,12 +152,24 @@ class FrameFeed {
   bool TakeRestart() { return std::exchange(restarted_, false); }
 
  private:
+  // A camera is shown as it is now: its own clock runs on through pauses and
+  // slow frames, and asking by frame count would fall behind it for good.
+  // Everything else is shown frame by frame, so a pause loses nothing.
+  double Now() {
+    if (!live_) return static_cast<double>(index_) / fps_;
+    const auto now = std::chrono::steady_clock::now();
+    if (!liveStart_) liveStart_ = now;
+    return std::chrono::duration<double>(now - *liveStart_).count();
+  }
+
   std::string spec_;
   Size size_;
   std::optional<VideoInput> input_;
   double fps_ = kDefaultFps;
   int64_t index_ = 0;
   bool restarted_ = false;
+  bool live_ = false;
+  std::optional<std::chrono::steady_clock::time_point> liveStart_;
 };
 
 // Where the eyes come from: the detector, a file of positions, or nowhere.
@@ -272,7 +287,10 @@ bool PlayerAccepts(const std::string& path) {
 class Preview {
  public:
   Preview(const PlayOptions& options, Size frame, FrameFeed frames, EyeFeed eyes)
-      : options_(options), frameSize_(frame), frames_(std::move(frames)), eyes_(std::move(eyes)),
+      : options_(options),
+        frameSize_(frame),
+        frames_(std::move(frames)),
+        eyes_(std::move(eyes)),
         package_(options.package) {}
 
   // Opens the window and the player; false (with the line printed) when
@@ -409,6 +427,7 @@ void Preview::HandleEvent(const SDL_Event& event) {
 
 bool Preview::ShowNextFrame() {
   const uint8_t* frame = frames_.Next();
+  if (frame == nullptr && shown_ == 0) throw MediaError("input " + frames_.spec() + " has no frames");
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
   if (frames_.TakeRestart() && eyes_.detector != nullptr) eyes_.detector->Reset();
@@ -527,8 +546,7 @@ Runner AddPlay(CLI::App& app) {
   cmd->add_flag("--mute", options->mute, "Play no sound");
   cmd->add_option("--frames", options->frames, "Quit after showing this many frames")->check(CLI::PositiveNumber);
   cmd->add_option("--screenshot", options->screenshot, "Save the window's last picture as PNG on quitting");
-  cmd->footer(
-      "Keys: space pause, n / p next / previous package in the folder, r reload the package, q or Esc quit.");
+  cmd->footer("Keys: space pause, n / p next / previous package in the folder, r reload the package, q or Esc quit.");
   return [options]() { return RunPlay(*options); };
 }
 
