@@ -216,7 +216,7 @@ TEST(SimdConvert, PicturesConvertAlike) {
     image.maskDataSize = static_cast<int32_t>(MaskDataSize(kind, w, h));
     image.totalSize = image.pixelDataSize + image.maskDataSize;
     image.data = static_cast<uint8_t*>(MemAlloc(bytes.size(), 0));
-    std::memcpy(image.data, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(image.data, bytes.data(), bytes.size());
     EXPECT_EQ(ConvertImage(&image, to), 1);
     Bytes out(image.data, image.data + image.totalSize);
     MemFree(image.data);

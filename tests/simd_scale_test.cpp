@@ -143,7 +143,7 @@ TEST(SimdScale, PicturesAlike) {
     image.maskDataSize = static_cast<int32_t>(MaskDataSize(kind, sw, sh));
     image.totalSize = image.pixelDataSize + image.maskDataSize;
     image.data = static_cast<uint8_t*>(MemAlloc(bytes.size(), 0));
-    std::memcpy(image.data, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(image.data, bytes.data(), bytes.size());
     Image* copy = ResizeImage(nullptr, &image, dw, dh, 1);
     Bytes out;
     if (copy != nullptr) {
