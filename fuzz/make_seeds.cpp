@@ -5,9 +5,10 @@
 // makes OUT_DIR/package_play_fuzz/ (small packages from the package writer:
 // every layout with every mask kind, raw and compressed; scripts that use
 // every value of every step mode field; cues, eye actors, the test suites'
-// rich package and show) and OUT_DIR/image_convert_fuzz/ (every layout, mask
-// kind and target, at odd and even sizes). The committed seeds under
-// fuzz/corpus/ were made with it; run it again after a format change.
+// rich package and show; sizes, offsets and counts at their limits) and
+// OUT_DIR/image_convert_fuzz/ (every layout, mask kind and target, at odd and
+// even sizes). The committed seeds under fuzz/corpus/ were made with it; run
+// it again after a format change.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -130,9 +131,46 @@ void StepSeeds(const std::filesystem::path& dir) {
   Write(dir, "cues_and_eyes.tiko", tiko::authoring::WritePackage(cues));
 }
 
+// Packages at the edges the loader and the fetch must hold: sizes whose
+// products overflow 32 bits, a data offset at the largest one a read can
+// take, a step count whose bytes wrap 32 bits, sizes that run away.
+void HostileSeeds(const std::filesystem::path& dir) {
+  PackageDesc big;
+  tiko::authoring::PictureDesc p;
+  p.entry.pixelFormat = tiko::kFormatBgr24;
+  p.entry.maskKind = tiko::kMaskByte;
+  p.entry.width = 65535;
+  p.entry.height = 65535;
+  p.entry.pixelDataSize = static_cast<uint32_t>(uint64_t{65535} * 65535 * 3);
+  p.entry.maskDataSize = static_cast<uint32_t>(uint64_t{65535} * 65535);
+  p.entry.totalSize = p.entry.pixelDataSize + p.entry.maskDataSize;
+  p.stored = std::vector<uint8_t>(64, 0x11);
+  big.pictures = {p};
+  big.actors = {{u"big", 0, {Step({.pictureChange = 1, .width = tiko::kSizeSet, .height = tiko::kSizeSet})}}};
+  Write(dir, "hostile_sizes.tiko", tiko::authoring::WritePackage(big));
+
+  tiko::authoring::PackageLayout layout;
+  std::vector<uint8_t> rich = tiko::authoring::WritePackage(tiko::test::RichPackage(), {}, &layout);
+  std::vector<uint8_t> offset = rich;
+  tiko::WriteU32(offset.data() + layout.pictureEntries + 48, 0x7FFFFFFFu - layout.pictureList);
+  Write(dir, "hostile_offset.tiko", offset);
+  std::vector<uint8_t> steps = rich;
+  tiko::WriteU32(steps.data() + layout.actorRecords[1] + tiko::kActorFieldStepCount, 0x0AAAAAABu);
+  Write(dir, "hostile_step_count.tiko", steps);
+
+  PackageDesc runaway;
+  runaway.pictures = {Tiled(tiko::kFormatYuv420, tiko::kMaskBit, 9, 7, false)};
+  ActorStep grow = Step({.pictureChange = 1, .width = tiko::kSizeAdd, .height = tiko::kSizeProportional,
+                         .x = tiko::kPosAdd, .y = tiko::kPosBounce, .opacity = tiko::kOpacityAddClamp});
+  grow.width = 32767, grow.x = -32768, grow.y = 32767, grow.opacity = 127;
+  runaway.actors = {{u"runaway", 0, {grow}}, {u"$eye2", 0, {grow, grow}}};
+  Write(dir, "hostile_runaway.tiko", tiko::authoring::WritePackage(runaway));
+}
+
 void PackageSeeds(const std::filesystem::path& dir) {
   PictureSeeds(dir);
   StepSeeds(dir);
+  HostileSeeds(dir);
   Write(dir, "rich.tiko", tiko::authoring::WritePackage(tiko::test::RichPackage()));
   Write(dir, "show.tiko", tiko::authoring::WritePackage(tiko::test::ShowPackage()));
   Write(dir, "empty.tiko", tiko::authoring::WritePackage(PackageDesc{}));

@@ -161,6 +161,43 @@ TEST_F(ReliabilityNumbers, SizeProductsBeyond32Bits) {
   EXPECT_GT(cases, 90u);
 }
 
+// The size rules every check above stands on, at the edges of 32 bits: exact
+// where the size fits a signed 32-bit field, refused (kNoSize) where it does
+// not, for negative sides and for unknown layouts.
+TEST_F(ReliabilityNumbers, SizeRulesAtTheLimits) {
+  const int32_t sides[] = {0, 1, 2, 3, 65535, 46340, 46341, 26754, 26755, 0x3FFFFFFF, INT32_MAX};
+  for (const uint8_t format : {kFormatBgr24, kFormatYuv422, kFormatYuv420}) {
+    for (const int32_t width : sides) {
+      const uint64_t row = format == kFormatBgr24 ? uint64_t(width) * 3
+                           : format == kFormatYuv422 ? (uint64_t(width) + 1) / 2 * 4
+                                                     : uint64_t(width);
+      EXPECT_EQ(RowSize(format, width), row <= uint64_t{INT32_MAX} ? int64_t(row) : kNoSize)
+          << int(format) << " " << width;
+      for (const int32_t height : sides) {
+        const uint64_t area = uint64_t(width) * uint64_t(height);
+        const uint64_t pixels = TrueSize(format, uint64_t(width), uint64_t(height));
+        EXPECT_EQ(PixelDataSize(format, width, height),
+                  area <= uint64_t{INT32_MAX} && pixels <= uint64_t{INT32_MAX} ? int64_t(pixels) : kNoSize)
+            << int(format) << " " << width << " x " << height;
+        for (const uint8_t mask : {kMaskNone, kMaskBit, kMaskByte}) {
+          const uint64_t plane = (mask * area + 7) / 8;
+          EXPECT_EQ(MaskDataSize(mask, width, height), area <= uint64_t{INT32_MAX} ? int64_t(plane) : kNoSize)
+              << int(mask) << " " << width << " x " << height;
+        }
+      }
+    }
+    EXPECT_EQ(RowSize(format, -1), kNoSize);
+    EXPECT_EQ(PixelDataSize(format, -1, 1), kNoSize);
+    EXPECT_EQ(PixelDataSize(format, 1, INT32_MIN), kNoSize);
+    EXPECT_EQ(MaskDataSize(kMaskByte, INT32_MIN, 1), kNoSize);
+  }
+  for (const uint8_t unknown : {uint8_t{0}, uint8_t{100}, uint8_t{102}, uint8_t{105}, uint8_t{255}}) {
+    EXPECT_FALSE(IsPixelFormat(unknown));
+    EXPECT_EQ(RowSize(unknown, 4), kNoSize);
+    EXPECT_EQ(PixelDataSize(unknown, 4, 4), kNoSize);
+  }
+}
+
 TEST_F(ReliabilityNumbers, CountsAndSizesAskingForGigabytes) {
   authoring::PackageLayout layout;
   PackageDesc desc = test::RichPackage();

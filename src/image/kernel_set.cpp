@@ -18,7 +18,13 @@ int32_t ProcessorRuns(int32_t set) {
     case kKernelsSse41:
       return __builtin_cpu_supports("sse4.1") ? 1 : 0;
     case kKernelsAvx2:
+#if defined(_WIN32) && !defined(__clang__)
+      // GCC for 64-bit Windows keeps the stack 16-byte aligned and cannot
+      // place 32-byte vectors on it safely, so that build stays at 128 bits.
+      return 0;
+#else
       return __builtin_cpu_supports("avx2") ? 1 : 0;
+#endif
     default:
       return 0;
   }

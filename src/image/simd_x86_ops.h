@@ -83,6 +83,11 @@ inline V PackedInOrder(V packed) {
 }
 // Words packed by PackU32 of two vectors, back in lane order.
 inline V PackedWordsInOrder(V packed) { return _mm256_permute4x64_epi64(packed, 0xD8); }
+// The even bytes of a then of b, in order.
+inline V EvenBytes(V a, V b) {
+  const V low = _mm256_set1_epi16(0xFF);
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_and_si256(a, low), _mm256_and_si256(b, low)), 0xD8);
+}
 
 inline V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
 inline V Sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
@@ -182,6 +187,10 @@ inline V Gather32(const uint8_t* base, V offsets) {
 }
 inline V PackedInOrder(V packed) { return packed; }
 inline V PackedWordsInOrder(V packed) { return packed; }
+inline V EvenBytes(V a, V b) {
+  const V low = _mm_set1_epi16(0xFF);
+  return _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
+}
 
 inline V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
 inline V Sub32(V a, V b) { return _mm_sub_epi32(a, b); }
