@@ -18,6 +18,10 @@
 // (packed) beside I422Scale, libyuv having no packed 4:2:2 scaler. All
 // bilinear. tiko interpolates Y and takes chroma from the nearest sample;
 // libyuv filters every plane.
+//
+// Frame intake (the host frame taken into the player's frame: a copy, the
+// halving of 640 x 480 into 320 x 240, a black fill) beside memcpy of the same
+// number of bytes; throughput in bytes written per second.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "image/convert.h"
+#include "image/intake.h"
 #include "image/kernel_set.h"
 #include "image/layout.h"
 #include "image/scale.h"
@@ -424,6 +429,59 @@ void BM_Scale422_LibyuvI422Scale(benchmark::State& state) { PlanarScale(state, f
 constexpr int64_t kScalarSet = kKernelsScalar;
 constexpr int64_t kBestSet = kKernelsAvx2;
 
+// ---- Frame intake -----------------------------------------------------------
+
+constexpr int kHostWidth = 640;
+constexpr int kHostHeight = 480;
+
+void BM_IntakeHalve_Tiko(benchmark::State& state) {
+  KernelSetRun run(state, state.range(0));
+  if (!run.ok()) return;
+  const Bytes host = Picture(kHostWidth, kHostHeight);
+  Bytes frame(size_t(kHostWidth / 2) * (kHostHeight / 2) * 3);
+  for (auto _ : state) {
+    HalveBgrFrame(host.data(), size_t(kHostWidth) * 3, kHostWidth / 2, kHostHeight / 2, frame.data());
+    benchmark::DoNotOptimize(frame.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(frame.size()));
+}
+
+// The player's copy of a host frame at its own size, and its black fill.
+void BM_IntakeCopy_Tiko(benchmark::State& state) {
+  const Bytes host = Picture(int(state.range(0)), int(state.range(1)));
+  Bytes frame(host.size());
+  for (auto _ : state) {
+    std::memcpy(frame.data(), host.data(), frame.size());
+    benchmark::DoNotOptimize(frame.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(frame.size()));
+}
+void BM_IntakeBlack_Tiko(benchmark::State& state) {
+  Bytes frame(size_t(state.range(0)) * size_t(state.range(1)) * 3, 1);
+  for (auto _ : state) {
+    std::memset(frame.data(), 0, frame.size());
+    benchmark::DoNotOptimize(frame.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(frame.size()));
+}
+
+// The yardstick: memcpy of as many bytes as the intake writes, from a buffer
+// of the same size.
+void BM_Memcpy(benchmark::State& state) {
+  const Bytes from = RandomBytes(size_t(state.range(0)));
+  Bytes to(from.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), to.size());
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(to.size()));
+}
+
+
 void FrameSizes(benchmark::internal::Benchmark* b) {
   b->ArgNames({"w", "h", "set"});
   for (int64_t set : {kScalarSet, kBestSet}) b->Args({320, 240, set})->Args({640, 480, set});
@@ -450,6 +508,10 @@ BENCHMARK(BM_ScaleBgr_Tiko)->Apply(ScaleSizes);
 BENCHMARK(BM_Scale420_Tiko)->Apply(ScaleSizes);
 BENCHMARK(BM_Scale422_Tiko)->Apply(ScaleSizes);
 BENCHMARK(BM_ResizeImage_Tiko)->Apply(ScaleSizes);
+BENCHMARK(BM_IntakeHalve_Tiko)->ArgName("set")->Arg(kScalarSet)->Arg(kKernelsSse41)->Arg(kBestSet);
+BENCHMARK(BM_IntakeCopy_Tiko)->ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480});
+BENCHMARK(BM_IntakeBlack_Tiko)->ArgNames({"w", "h"})->Args({320, 240})->Args({640, 480});
+BENCHMARK(BM_Memcpy)->ArgName("bytes")->Arg(320 * 240 * 3)->Arg(640 * 240 * 3)->Arg(640 * 480 * 3);
 #if TIKO_HAVE_LIBYUV
 BENCHMARK(BM_BgrTo420_Libyuv)->Apply(LibyuvFrameSizes);
 BENCHMARK(BM_420ToBgr_Libyuv)->Apply(LibyuvFrameSizes);

@@ -4,6 +4,7 @@
 
 #include "anim/scene.h"
 #include "anim/wrap.h"
+#include "image/intake.h"
 #include "package/heap.h"
 #include "package/loader.h"
 
@@ -197,19 +198,6 @@ int32_t ChangePlayerPackage(CVyrWindow& player, const char16_t* packagePath) {
   return 1;
 }
 
-void HalveFrame(const uint8_t* source, uint8_t* out) {
-  for (int32_t row = 0; row < kDefaultFrameHeight; ++row) {
-    const uint8_t* in = source + static_cast<size_t>(row) * 2 * kHalvingSourceRowBytes;
-    for (int32_t column = 0; column < kDefaultFrameWidth; ++column) {
-      out[0] = in[0];
-      out[1] = in[1];
-      out[2] = in[2];
-      out += kFrameBytesPerPixel;
-      in += 2 * kFrameBytesPerPixel;
-    }
-  }
-}
-
 void TakeFrame(const CVyrWindow& player, const uint8_t* hostFrame, bool halve) {
   const size_t bytes = FrameBytes(player);
   if (hostFrame == nullptr) {
@@ -223,7 +211,7 @@ void TakeFrame(const CVyrWindow& player, const uint8_t* hostFrame, bool halve) {
   // The halving writes exactly a 320 x 240 frame; a player of any other size
   // takes the host frame at its own size instead.
   if (halve && FrameWidth(player) == kDefaultFrameWidth && FrameHeight(player) == kDefaultFrameHeight) {
-    HalveFrame(hostFrame, player.frame);
+    HalveBgrFrame(hostFrame, kHalvingSourceRowBytes, kDefaultFrameWidth, kDefaultFrameHeight, player.frame);
     return;
   }
   std::memcpy(player.frame, hostFrame, bytes);

@@ -88,8 +88,4 @@ int32_t RenderPlayerFrame(CVyrWindow& player, const uint8_t* hostFrame, int32_t 
 // frame, the background, or black.
 void TakeFrame(const CVyrWindow& player, const uint8_t* hostFrame, bool halve);
 
-// Copies every other pixel of every other row of a 640 x 480 frame into a
-// 320 x 240 one.
-void HalveFrame(const uint8_t* source, uint8_t* out);
-
 }  // namespace tiko
