@@ -1,5 +1,7 @@
 // The compositor's row kernels for the x86 kernel sets: the body in
 // blend_x86.inc, compiled once for SSE4.1 and once for AVX2.
+#include <type_traits>
+
 #include "anim/blend.h"
 #include "image/simd_x86.h"
 

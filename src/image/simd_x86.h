@@ -30,4 +30,8 @@
 #define TIKO_TARGET_END _Pragma("GCC pop_options")
 #endif
 
+// For the small per-vector steps of a kernel, which the compiler would
+// otherwise keep as calls once the kernel's loops are unrolled.
+#define TIKO_ALWAYS_INLINE inline __attribute__((always_inline))
+
 #endif  // TIKO_SIMD_X86
