@@ -19,16 +19,18 @@ cd "$(dirname "$0")/.."
 build=${1:-build-cov}
 command -v gcovr >/dev/null || { echo "gcovr is missing (scripts/deps.sh ci)" >&2; exit 1; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIKO_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="--coverage" -DCMAKE_C_FLAGS="--coverage" \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTIKO_BUILD_BENCH=OFF -DTIKO_BUILD_TOOLS=OFF \
+  -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic" -DCMAKE_C_FLAGS="--coverage -fprofile-update=atomic" \
   -DCMAKE_EXE_LINKER_FLAGS="--coverage" -DCMAKE_SHARED_LINKER_FLAGS="--coverage" >/dev/null
 cmake --build "$build"
 find "$build" -name '*.gcda' -delete
 # Coverage needs each failure path once, not every allocation and read of the
 # reliability suites in turn: they step through their cases 7 at a time here.
 status=0
-TIKO_RELIABILITY_STRIDE=${TIKO_RELIABILITY_STRIDE:-7} ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ||
-  status=$?
+TIKO_RELIABILITY_STRIDE=${TIKO_RELIABILITY_STRIDE:-7} ctest --test-dir "$build" --output-on-failure -j"$(nproc)" \
+  >"$build/ctest.log" 2>&1 || status=$?
+# The summary, or everything when a test failed.
+if [[ $status -eq 0 ]]; then tail -n 3 "$build/ctest.log"; else cat "$build/ctest.log"; fi
 
 gcovr --gcov-executable "${GCOV:-gcov}" --root . --filter 'src/' --json-summary "$build/coverage.json" --json-summary-pretty "$build" >/dev/null
 python3 - "$build/coverage.json" <<'PY'

@@ -7,7 +7,7 @@ build=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libspng-
        libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
        libopencv-objdetect-dev libopencv-imgproc-dev opencv-data libsdl2-dev)
 test=(libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev liblz4-dev libyuv-dev libpixman-1-dev xvfb)
-ci=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
+ci=(clang-14 libclang-rt-14-dev libfuzzer-14-dev valgrind gcovr)
 build+=(libsdl2-dev)  # tiko play: its window and sound
 test+=(xvfb xauth xdotool)  # tiko play tested under a real X server (xvfb-run needs xauth), keys sent by xdotool
 # tiko render: video in and out through FFmpeg's libraries (libavdevice for
