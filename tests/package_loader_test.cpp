@@ -361,6 +361,43 @@ TEST_F(LoaderTest, PathsOf256UnitsOrMoreAreRefused) {
   }
 }
 
+// Package paths come as UTF-16 and reach the file system as UTF-8: every
+// width of character and surrogate pairs load the file of that name; a lone
+// surrogate is no path at all and creates nothing.
+TEST_F(LoaderTest, NonAsciiPathsReachTheirFiles) {
+  const std::vector<uint8_t> bytes = WritePackage(test::RichPackage());
+  const std::u16string base = test::Wide(dir_.path() + "/");
+  struct Case {
+    const char16_t* name;
+    const char* utf8;  // the file's name on disk; null for a refused path
+  };
+  const Case cases[] = {
+      {u"caf\u00e9.tiko", "caf\xc3\xa9.tiko"},
+      {u"\u65e5\u672c.tiko", "\xe6\x97\xa5\xe6\x9c\xac.tiko"},
+      {u"\U0001F600-\U0010FFFF.tiko", "\xf0\x9f\x98\x80-\xf4\x8f\xbf\xbf.tiko"},
+      {u"\u007f\u0080\u07ff\u0800\uffff.tiko", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf.tiko"},
+      {u"high\xd83d.tiko", nullptr},
+      {u"low\xde00.tiko", nullptr},
+      {u"end\xd83d", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::u16string path = base + c.name;
+    if (c.utf8 != nullptr) authoring::WriteFileBytes(dir_.path() + "/" + c.utf8, bytes);
+    const size_t before = static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                                                            std::filesystem::directory_iterator()));
+    Package* package = nullptr;
+    EXPECT_EQ(LoadPackage(path.c_str(), &package), c.utf8 != nullptr ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL)
+        << (c.utf8 != nullptr ? c.utf8 : "lone surrogate");
+    if (package != nullptr) {
+      EXPECT_EQ(std::u16string(package->path), path);
+      FreePackage(package);
+    }
+    EXPECT_EQ(static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                                                std::filesystem::directory_iterator())),
+              before);
+  }
+}
+
 TEST(StepFlags, AccessorsReadTheirBitsOnly) {
   const struct {
     uint32_t flags;
