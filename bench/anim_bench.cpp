@@ -13,6 +13,7 @@
 #include "anim/blend.h"
 #include "anim/scene.h"
 #include "image/kernel_set.h"
+#include "kernel_set_run.h"
 #include "package/loader.h"
 #include "package/writer.h"
 
@@ -25,23 +26,6 @@ namespace {
 
 using authoring::MakeStepFlags;
 
-// Runs a benchmark under one kernel set, then goes back to the best one.
-class KernelSetRun {
- public:
-  KernelSetRun(benchmark::State& state, int64_t set) : ok_(SelectKernelSet(static_cast<int32_t>(set)) == 1) {
-    if (!ok_) state.SkipWithError("kernel set not supported here");
-    state.SetLabel(KernelSetName(static_cast<int32_t>(set)));
-  }
-  ~KernelSetRun() {
-    for (int32_t set = kKernelSetCount - 1; set >= kKernelsScalar; --set) {
-      if (SelectKernelSet(set)) break;
-    }
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
 
 constexpr int64_t kScalarSet = kKernelsScalar;
 constexpr int64_t kBestSet = kKernelsAvx2;

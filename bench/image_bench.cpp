@@ -31,6 +31,7 @@
 #include "image/convert.h"
 #include "image/intake.h"
 #include "image/kernel_set.h"
+#include "kernel_set_run.h"
 #include "image/layout.h"
 #include "image/scale.h"
 #include "package/heap.h"
@@ -89,23 +90,6 @@ void Report(benchmark::State& state, int64_t pixelsPerIteration) {
   state.SetItemsProcessed(state.iterations() * pixelsPerIteration);
 }
 
-// Runs a benchmark under one kernel set, then goes back to the best one.
-class KernelSetRun {
- public:
-  KernelSetRun(benchmark::State& state, int64_t set) : ok_(SelectKernelSet(static_cast<int32_t>(set)) == 1) {
-    if (!ok_) state.SkipWithError("kernel set not supported here");
-    state.SetLabel(KernelSetName(static_cast<int32_t>(set)));
-  }
-  ~KernelSetRun() {
-    for (int32_t set = kKernelSetCount - 1; set >= kKernelsScalar; --set) {
-      if (SelectKernelSet(set)) break;
-    }
-  }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
 
 // ---- BGR24 <-> 4:2:0 -------------------------------------------------------
 

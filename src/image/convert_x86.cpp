@@ -4,42 +4,15 @@
 #include "image/layout.h"
 #include "image/simd_x86.h"
 
-#if TIKO_SIMD_X86
-
-TIKO_TARGET_SSE41_BEGIN
-namespace tiko::x86_sse41 {
-#define TIKO_X86_AVX2 0
-#include "image/simd_x86_ops.h"
-#include "image/convert_x86.inc"
-#undef TIKO_X86_AVX2
-const ConvertKernels kConvertKernels = {BgrRowToYuv422, Yuv422RowToBgr, BgrRowPairToYuv420, Yuv420RowToBgr};
-}  // namespace tiko::x86_sse41
-TIKO_TARGET_END
-
-TIKO_TARGET_AVX2_BEGIN
-namespace tiko::x86_avx2 {
-#define TIKO_X86_AVX2 1
-#include "image/simd_x86_ops.h"
-#include "image/convert_x86.inc"
-#undef TIKO_X86_AVX2
-const ConvertKernels kConvertKernels = {BgrRowToYuv422, Yuv422RowToBgr, BgrRowPairToYuv420, Yuv420RowToBgr};
-}  // namespace tiko::x86_avx2
-TIKO_TARGET_END
-
-#endif  // TIKO_SIMD_X86
+#define TIKO_X86_BODY "image/convert_x86.inc"
+#define TIKO_X86_TABLE const ConvertKernels kConvertKernels = {BgrRowToYuv422, Yuv422RowToBgr, BgrRowPairToYuv420, Yuv420RowToBgr};
+#include "image/simd_x86_targets.inc"
 
 namespace tiko {
 
 const ConvertKernels* ConvertKernelsX86(int32_t set) {
 #if TIKO_SIMD_X86
-  switch (set) {
-    case kKernelsSse41:
-      return &x86_sse41::kConvertKernels;
-    case kKernelsAvx2:
-      return &x86_avx2::kConvertKernels;
-    default:
-      return nullptr;
-  }
+  return X86TableOf(set, &x86_sse41::kConvertKernels, &x86_avx2::kConvertKernels);
 #else
   (void)set;
   return nullptr;

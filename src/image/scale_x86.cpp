@@ -6,42 +6,15 @@
 #include "image/scale.h"
 #include "image/simd_x86.h"
 
-#if TIKO_SIMD_X86
-
-TIKO_TARGET_SSE41_BEGIN
-namespace tiko::x86_sse41 {
-#define TIKO_X86_AVX2 0
-#include "image/simd_x86_ops.h"
-#include "image/scale_x86.inc"
-#undef TIKO_X86_AVX2
-const ScaleKernels kScaleKernels = {InterpolatePlane, PickPlane, ScalePacked422};
-}  // namespace tiko::x86_sse41
-TIKO_TARGET_END
-
-TIKO_TARGET_AVX2_BEGIN
-namespace tiko::x86_avx2 {
-#define TIKO_X86_AVX2 1
-#include "image/simd_x86_ops.h"
-#include "image/scale_x86.inc"
-#undef TIKO_X86_AVX2
-const ScaleKernels kScaleKernels = {InterpolatePlane, PickPlane, ScalePacked422};
-}  // namespace tiko::x86_avx2
-TIKO_TARGET_END
-
-#endif  // TIKO_SIMD_X86
+#define TIKO_X86_BODY "image/scale_x86.inc"
+#define TIKO_X86_TABLE const ScaleKernels kScaleKernels = {InterpolatePlane, PickPlane, ScalePacked422};
+#include "image/simd_x86_targets.inc"
 
 namespace tiko {
 
 const ScaleKernels* ScaleKernelsX86(int32_t set) {
 #if TIKO_SIMD_X86
-  switch (set) {
-    case kKernelsSse41:
-      return &x86_sse41::kScaleKernels;
-    case kKernelsAvx2:
-      return &x86_avx2::kScaleKernels;
-    default:
-      return nullptr;
-  }
+  return X86TableOf(set, &x86_sse41::kScaleKernels, &x86_avx2::kScaleKernels);
 #else
   (void)set;
   return nullptr;
