@@ -34,7 +34,7 @@ void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t wid
 
 void HalveBgrFrameWith(int32_t set, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
                        uint8_t* out) {
-  const HalveRowKernel fast = HalveRowX86(set);
+  const HalveRowKernel fast = KernelSetSupported(set) ? HalveRowX86(set) : nullptr;
   HalveWith(fast != nullptr ? fast : HalveRow_Ref, source, sourceRowBytes, width, height, out);
 }
 

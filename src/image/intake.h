@@ -17,7 +17,8 @@ void HalveBgrFrame(const uint8_t* source, size_t sourceRowBytes, int32_t width, 
 // The plain reference: pixel by pixel.
 void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
 
-// The same under a given kernel set (tests and benchmarks).
+// The same under a given kernel set (tests and benchmarks); a set the
+// processor does not run gives the reference.
 void HalveBgrFrameWith(int32_t set, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
                        uint8_t* out);
 
