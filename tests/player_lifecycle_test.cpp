@@ -12,6 +12,7 @@
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "player_fixtures.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -23,32 +24,17 @@ using playertest::RecordingWindow;
 constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint32_t kUntouched = 0x1234u;
 
-class PlayerLifecycle : public ::testing::Test {
+class PlayerLifecycle : public test::CountedBackendTest {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    testing::ResetDrawing();
-    testing::ResetSounds();
-    live_ = testing::LiveBlocks();
-    files_ = testing::OpenFiles();
+    CountedBackendTest::SetUp();
     box_ = playertest::WriteDesc(dir_, "box.tiko", playertest::BoxPackage(5000, 3750, 10, 20, 30));
-  }
-  void TearDown() override {
-    testing::StopTrace();
-    testing::FailAllocation(0);
-    testing::ResetDrawing();
-    EXPECT_EQ(testing::LiveBlocks(), live_);
-    EXPECT_EQ(testing::OpenFiles(), files_);
-    EXPECT_EQ(testing::OpenDrawHandles(), 0);
   }
 
   std::u16string Box() const { return test::Wide(box_); }
 
   test::TempDir dir_;
   std::string box_;
-  int64_t live_ = 0;
-  int64_t files_ = 0;
 };
 
 TEST_F(PlayerLifecycle, ANewPlayerHoldsNothing) {

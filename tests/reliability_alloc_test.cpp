@@ -18,6 +18,7 @@
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "reliability.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 #include "tiko/tiko.h"
 
@@ -68,26 +69,15 @@ uint64_t DrawableActors(const CTikoPlayer* player) {
   return bits;
 }
 
-class ReliabilityAlloc : public ::testing::Test {
+class ReliabilityAlloc : public test::CountedBackendTest {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    testing::ResetDrawing();
-    live_ = testing::LiveBlocks();
-    files_ = testing::OpenFiles();
+    CountedBackendTest::SetUp();
     show_ = test::Wide(dir_.Write("show.tiko", authoring::WritePackage(test::ShowPackage())));
     rich_ = test::Wide(dir_.Write("rich.tiko", authoring::WritePackage(test::RichPackage())));
     hostFrame_.resize(kFrameBytes);
     for (size_t i = 0; i < kFrameBytes; ++i) hostFrame_[i] = static_cast<uint8_t>(i / 3 + i % 3 * 50);
   }
-  void TearDown() override {
-    testing::FailAllocation(0);
-    EXPECT_EQ(testing::LiveBlocks(), live_);
-    EXPECT_EQ(testing::OpenFiles(), files_);
-    EXPECT_EQ(testing::OpenDrawHandles(), 0);
-  }
-
   // Plays the session; with `retry` a refused factory, open or change is
   // asked again at once, as a host would.
   Session Play(bool retry) {
@@ -135,19 +125,10 @@ class ReliabilityAlloc : public ::testing::Test {
   // refused call retried) or for good, and checks each outcome.
   void Sweep(bool forever);
 
-  // Everything the session held is back.
-  void ExpectNothingHeld(const std::string& what) {
-    EXPECT_EQ(testing::LiveBlocks(), live_) << what;
-    EXPECT_EQ(testing::OpenFiles(), files_) << what;
-    EXPECT_EQ(testing::OpenDrawHandles(), 0) << what;
-  }
-
   test::TempDir dir_;
   std::u16string show_;
   std::u16string rich_;
   std::vector<uint8_t> hostFrame_;
-  int64_t live_ = 0;
-  int64_t files_ = 0;
 };
 
 // The render whose allocations include number n, or -1. The change comes

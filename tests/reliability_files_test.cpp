@@ -21,6 +21,7 @@
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "reliability.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 #include "tiko/tiko.h"
 
@@ -56,14 +57,10 @@ uint32_t LoadedPictures(const CTikoPlayer* player) {
   return bits;
 }
 
-class ReliabilityFiles : public ::testing::Test {
+class ReliabilityFiles : public test::CountedBackendTest {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    testing::ResetDrawing();
-    live_ = testing::LiveBlocks();
-    files_ = testing::OpenFiles();
+    CountedBackendTest::SetUp();
     show_ = authoring::WritePackage(test::ShowPackage(), {}, &layout_);
     pictures_ = static_cast<uint32_t>(layout_.pictureData.size());
     for (uint32_t i = 0; i < pictures_; ++i) stored_.push_back(test::ShowPackage().pictures[i].stored.size());
@@ -71,17 +68,6 @@ class ReliabilityFiles : public ::testing::Test {
     hostFrame_.resize(kFrameBytes);
     for (size_t i = 0; i < kFrameBytes; ++i) hostFrame_[i] = static_cast<uint8_t>(i * 5 + (i >> 8));
   }
-  void TearDown() override {
-    testing::FailRead(0, testing::ReadFault::kNone);
-    ExpectNothingHeld("at the end");
-  }
-
-  void ExpectNothingHeld(const std::string& what) {
-    EXPECT_EQ(testing::LiveBlocks(), live_) << what;
-    EXPECT_EQ(testing::OpenFiles(), files_) << what;
-    EXPECT_EQ(testing::OpenDrawHandles(), 0) << what;
-  }
-
   // Plays the package at `path` for kFrames frames with eye reports;
   // `between` runs after the open, before the first render.
   template <typename Between>
@@ -152,8 +138,6 @@ class ReliabilityFiles : public ::testing::Test {
   uint32_t tablesEnd_ = 0;
   Bytes hostFrame_;
   std::map<uint32_t, Playback> references_;
-  int64_t live_ = 0;
-  int64_t files_ = 0;
 };
 
 TEST_F(ReliabilityFiles, WholeShowUsesEveryPicture) {

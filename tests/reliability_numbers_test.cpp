@@ -25,6 +25,7 @@
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "reliability.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 #include "tiko/tiko.h"
 
@@ -41,25 +42,9 @@ using reliability::PatternBitmap;
 constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint64_t kSlack = 4096;  // records and small tables
 
-class ReliabilityNumbers : public ::testing::Test {
+class ReliabilityNumbers : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    testing::ResetDrawing();
-    testing::ResetSounds();
-    live_ = testing::LiveBlocks();
-    files_ = testing::OpenFiles();
-  }
-  void TearDown() override {
-    EXPECT_EQ(testing::LiveBlocks(), live_);
-    EXPECT_EQ(testing::OpenFiles(), files_);
-    EXPECT_EQ(testing::OpenDrawHandles(), 0);
-  }
-
   test::TempDir dir_;
-  int64_t live_ = 0;
-  int64_t files_ = 0;
 };
 
 // A step that shows picture 0 at a fixed size, every frame.
