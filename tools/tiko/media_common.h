@@ -17,13 +17,15 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "commands.h"
+
 namespace tiko::tool {
 
 // Bad input, an unsupported format, or an output that cannot be written: its
 // text is the whole message, naming the file or device at fault.
-class MediaError : public std::runtime_error {
+class MediaError : public ToolError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit MediaError(const std::string& what) : ToolError(what) {}
 };
 
 inline constexpr int kBytesPerPixel = 3;

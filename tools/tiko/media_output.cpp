@@ -1,5 +1,7 @@
 #include "media_output.h"
 
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -10,20 +12,16 @@ extern "C" {
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <optional>
 #include <utility>
 
+#include "file_guard.h"
 #include "host/image_bitmap.h"
 #include "media_common.h"
 
 namespace tiko::tool {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr const char* kPartSuffix = ".part";
-constexpr const char* kVideoPartSuffix = ".video.part";
 constexpr const char* kKnownOutputs = "use .mp4, .mkv, .webm, .mov, .gif or numbered PNG files such as frame_%04d.png";
 
 // Encoder settings: good-looking files at several times real time on a
@@ -65,49 +63,6 @@ bool EndsWith(const std::string& name, const char* extension) {
     if (std::tolower(static_cast<unsigned char>(name[name.size() - length + i])) != extension[i]) return false;
   }
   return true;
-}
-
-// Whether `name` is a numbered picture name: exactly one %d or %0Nd, and
-// %% for a percent sign.
-bool IsPicturePattern(const std::string& name) {
-  int conversions = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] != '%') continue;
-    if (++i < name.size() && name[i] == '%') continue;
-    if (i < name.size() && name[i] == '0') {
-      while (++i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) {
-      }
-    }
-    if (i >= name.size() || name[i] != 'd') return false;
-    ++conversions;
-  }
-  return conversions == 1;
-}
-
-// A hidden name beside `path` for the file while it is written.
-std::string TemporaryName(const std::string& path, const char* suffix) {
-  const fs::path p(path);
-  return (p.parent_path() / ("." + p.filename().string() + suffix)).string();
-}
-
-std::string PictureName(const std::string& pattern, int64_t number) {
-  // The pattern was checked to hold exactly one integer conversion.
-  const int size = std::snprintf(nullptr, 0, pattern.c_str(), static_cast<int>(number));
-  std::string name(static_cast<size_t>(std::max(size, 0)) + 1, '\0');
-  std::snprintf(name.data(), name.size(), pattern.c_str(), static_cast<int>(number));
-  name.resize(static_cast<size_t>(std::max(size, 0)));
-  return name;
-}
-
-void RemoveQuietly(const std::string& path) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
-}
-
-void RenameInto(const std::string& from, const std::string& to) {
-  std::error_code error;
-  fs::rename(from, to, error);
-  if (error) throw MediaError("cannot write " + to + ": " + error.message());
 }
 
 MuxerPtr NewMuxer(const AVOutputFormat* format, const std::string& path, const std::string& shownName) {
@@ -319,8 +274,11 @@ struct VideoOutput::State {
   bool finished = false;
 
   // Video and GIF: the file written now, and the format the output ends in.
+  // A video is written first without sound, then copied with its sound
+  // track into the file that takes the output's name.
   const AVOutputFormat* format = nullptr;
-  std::string writing;
+  std::optional<PendingFile> writing;
+  std::optional<PendingFile> final;
   MuxerPtr muxer;
   AVStream* stream = nullptr;
   CodecContextPtr encoder;
@@ -329,9 +287,9 @@ struct VideoOutput::State {
   PacketPtr packet;
   int64_t frameCount = 0;
 
-  // Every temporary file made so far, and for numbered pictures their names.
-  std::vector<std::string> temporaries;
-  std::vector<std::string> finalNames;
+  // Numbered pictures take their names as they are done; a render that
+  // fails takes them away again.
+  std::vector<std::string> pictures;
 };
 
 namespace {
@@ -379,10 +337,9 @@ void OpenVideoEncoder(VideoOutput::State& s, AVCodecID id) {
   }
 }
 
-void StartContainer(VideoOutput::State& s, const char* suffix) {
-  s.writing = TemporaryName(s.path, suffix);
-  s.muxer = NewMuxer(s.format, s.writing, s.path);
-  s.temporaries.push_back(s.writing);
+void StartContainer(VideoOutput::State& s) {
+  s.writing = PendingFile::Create(s.path);
+  s.muxer = NewMuxer(s.format, s.writing->writePath(), s.path);
   OpenVideoEncoder(s, s.format->video_codec);
   s.stream = avformat_new_stream(s.muxer.get(), nullptr);
   if (s.stream == nullptr) throw std::bad_alloc();
@@ -401,20 +358,19 @@ void EndContainer(VideoOutput::State& s) {
   s.muxer.reset();
 }
 
-// Copies the video written so far into the output's format under its final
-// temporary name, adding the sound track, and gives that file's name.
-std::string AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
+// Copies the video written so far into the output's final file, adding the
+// sound track.
+void AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
   AVFormatContext* raw = nullptr;
-  int status = avformat_open_input(&raw, s.writing.c_str(), nullptr, nullptr);
-  if (status < 0) throw MediaError("cannot read back " + s.writing + ": " + AvErrorText(status));
+  int status = avformat_open_input(&raw, s.writing->writePath().c_str(), nullptr, nullptr);
+  if (status < 0) throw MediaError("cannot read back the video of " + s.path + ": " + AvErrorText(status));
   FormatInputPtr video(raw);
   status = avformat_find_stream_info(video.get(), nullptr);
-  if (status < 0 || video->nb_streams != 1) throw MediaError("cannot read back " + s.writing);
+  if (status < 0 || video->nb_streams != 1) throw MediaError("cannot read back the video of " + s.path);
   const AVStream* from = video->streams[0];
 
-  const std::string target = TemporaryName(s.path, kPartSuffix);
-  MuxerPtr muxer = NewMuxer(s.format, target, s.path);
-  s.temporaries.push_back(target);
+  s.final = PendingFile::Create(s.path);
+  MuxerPtr muxer = NewMuxer(s.format, s.final->writePath(), s.path);
   AVStream* to = avformat_new_stream(muxer.get(), nullptr);
   if (to == nullptr || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0) throw std::bad_alloc();
   to->codecpar->codec_tag = 0;
@@ -450,7 +406,6 @@ std::string AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
   }
   status = av_write_trailer(muxer.get());
   if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
-  return target;
 }
 
 }  // namespace
@@ -462,7 +417,7 @@ VideoOutput& VideoOutput::operator=(VideoOutput&&) noexcept = default;
 VideoOutput::~VideoOutput() {
   if (!state_ || state_->finished) return;
   state_->muxer.reset();
-  for (const std::string& path : state_->temporaries) RemoveQuietly(path);
+  for (const std::string& path : state_->pictures) ::unlink(path.c_str());
 }
 
 VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t height, double rate) {
@@ -475,12 +430,11 @@ VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t he
   s.frameRate = av_d2q(rate, 100000);
   // From here on, a failure takes the temporary files made so far with it.
   VideoOutput output(std::move(state));
-  std::error_code ignored;
-  if (fs::is_directory(path, ignored)) throw MediaError("cannot write " + path + ": it is a folder");
+  if (s.kind != OutputKind::kPictures) CheckWritable(path);
 
   switch (s.kind) {
     case OutputKind::kPictures:
-      if (!IsPicturePattern(path)) {
+      if (!IsNumberedName(path)) {
         throw MediaError("unsupported output " + path +
                          ": numbered PNG files need one %d in the name (frame_%04d.png)");
       }
@@ -488,14 +442,14 @@ VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t he
     case OutputKind::kGif:
       s.format = av_guess_format("gif", nullptr, nullptr);
       if (s.format == nullptr) throw MediaError("unsupported output " + path + ": this FFmpeg cannot write GIF");
-      StartContainer(s, kPartSuffix);
+      StartContainer(s);
       break;
     case OutputKind::kVideo: {
       s.format = av_guess_format(nullptr, path.c_str(), nullptr);
       const bool usable = s.format != nullptr && s.format->video_codec != AV_CODEC_ID_NONE &&
                           (s.format->flags & AVFMT_NOFILE) == 0 && std::string(s.format->name) != "image2pipe";
       if (!usable) throw MediaError(std::string("unsupported output ") + path + ": " + kKnownOutputs);
-      StartContainer(s, kVideoPartSuffix);
+      StartContainer(s);
       break;
     }
   }
@@ -511,14 +465,14 @@ bool VideoOutput::takesSound() const {
 void VideoOutput::Write(const uint8_t* topDownBgr) {
   State& s = *state_;
   if (s.kind == OutputKind::kPictures) {
-    const std::string name = PictureName(s.path, s.frameCount++);
-    const std::string temporary = TemporaryName(name, kPartSuffix);
-    s.temporaries.push_back(temporary);
-    s.finalNames.push_back(name);
+    const std::string name = NumberedName(s.path, s.frameCount++);
+    PendingFile picture = PendingFile::Create(name);
     std::string why;
-    if (!host::WritePngFile(temporary, topDownBgr, s.width, s.height, &why)) {
+    if (!host::WritePngFile(picture.writePath(), topDownBgr, s.width, s.height, &why)) {
       throw MediaError("cannot write " + name + ": " + why);
     }
+    picture.Commit();
+    s.pictures.push_back(name);
     return;
   }
   AVFrame* f = s.frame.get();
@@ -536,18 +490,15 @@ void VideoOutput::Write(const uint8_t* topDownBgr) {
 
 void VideoOutput::Finish(const std::vector<float>& sound) {
   State& s = *state_;
-  std::string done = s.writing;
-  if (s.kind == OutputKind::kPictures) {
-    for (size_t i = 0; i < s.finalNames.size(); ++i) RenameInto(s.temporaries[i], s.finalNames[i]);
-    s.finished = true;
-    return;
+  if (s.kind != OutputKind::kPictures) {
+    EndContainer(s);
+    if (s.kind == OutputKind::kVideo) {
+      AddSound(s, takesSound() && !sound.empty() ? &sound : nullptr);
+      s.final->Commit();
+    } else {
+      s.writing->Commit();
+    }
   }
-  EndContainer(s);
-  if (s.kind == OutputKind::kVideo) {
-    done = AddSound(s, takesSound() && !sound.empty() ? &sound : nullptr);
-    RemoveQuietly(s.writing);
-  }
-  RenameInto(done, s.path);
   s.finished = true;
 }
 
