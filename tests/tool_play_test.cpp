@@ -315,7 +315,8 @@ TEST_F(ToolPlay, ShowsAStillPicture) {
   ASSERT_TRUE(host::WritePngFile(dir_.path() + "/still.png", still.pixels.data(), 64, 48));
   const std::string shot = dir_.path() + "/shot.png";
   const ToolRun run = RunTool(
-      "play " + package + " -i " + dir_.path() + "/still.png --eyes none --frames 3 --screenshot " + shot, dir_);
+      "play " + package + " -i " + dir_.path() + "/still.png --size 320x240 --eyes none --frames 3 --screenshot " + shot,
+      dir_);
   ASSERT_EQ(run.status, 0) << run.err;
   std::string error;
   const std::optional<host::BgrImage> image = host::ReadImageFile(shot, &error);

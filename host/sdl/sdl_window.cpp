@@ -1,8 +1,11 @@
 #include "host/sdl/sdl_window.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -84,9 +87,35 @@ std::shared_ptr<const Sound> ConvertWave(const std::string& path) {
 // The playing cues and the device that pulls them. The list is shared with
 // SDL's audio thread, so it is only touched with the device locked; the audio
 // thread never frees anything (finished voices are dropped here).
+// The sound libraries under SDL describe a missing device in many lines of
+// their own on stderr; SDL's error already says it in one, which the host
+// reports. Their output is put aside while the device is looked for.
+class QuietErrors {
+ public:
+  QuietErrors() {
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && nothing >= 0) ::dup2(nothing, STDERR_FILENO);
+    if (nothing >= 0) ::close(nothing);
+  }
+  ~QuietErrors() {
+    std::fflush(stderr);
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 class SdlMixer {
  public:
   static std::unique_ptr<SdlMixer> Open(std::string* error) {
+    const QuietErrors quiet;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       *error = SDL_GetError();
       return nullptr;

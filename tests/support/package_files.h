@@ -11,7 +11,8 @@
 namespace tiko::test {
 
 // A directory under the system's temporary directory, removed with its
-// contents when the object goes.
+// contents when the object goes (kept when TIKO_KEEP_TEMP is set, for
+// looking at what a failed test wrote).
 class TempDir {
  public:
   TempDir();

@@ -43,5 +43,7 @@ Runner AddDemo(CLI::App& app);
 
 // One line on stderr: "tiko: <what>".
 void PrintError(const std::string& what);
+// One line on stderr: "tiko: warning: <what>".
+void PrintWarning(const std::string& what);
 
 }  // namespace tiko::tool

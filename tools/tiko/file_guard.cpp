@@ -333,4 +333,17 @@ int StopSignals::Received() { return gStopSignal; }
 
 int StopSignals::ExitStatus() { return gStopSignal == 0 ? 0 : kShellSignalBase + gStopSignal; }
 
+const char* StopSignals::Name() {
+  switch (gStopSignal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "no signal";
+  }
+}
+
 }  // namespace tiko::tool

@@ -111,6 +111,8 @@ class StopSignals {
   static int Received();
   // The exit status for a command that stopped on Received(), 0 without one.
   static int ExitStatus();
+  // "SIGINT", "SIGTERM" or "SIGHUP" for Received().
+  static const char* Name();
 
  private:
   struct sigaction previous_[3];

@@ -1,11 +1,26 @@
 #include <cstdio>
 #include <map>
+#include <new>
 
 #include "commands.h"
+#include "package/writer.h"
 
 namespace tiko::tool {
 
 void PrintError(const std::string& what) { std::fprintf(stderr, "tiko: %s\n", what.c_str()); }
+
+void PrintWarning(const std::string& what) { std::fprintf(stderr, "tiko: warning: %s\n", what.c_str()); }
+
+namespace {
+
+// The deepest subcommand the parse reached, for "see tiko render --help".
+std::string CommandName(const CLI::App& app) {
+  std::string name = "tiko";
+  for (const CLI::App* sub : app.get_subcommands()) name += " " + sub->get_name();
+  return name;
+}
+
+}  // namespace
 
 }  // namespace tiko::tool
 
@@ -38,11 +53,25 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    // One line, as for every other usage error.
+    const std::string command = CommandName(app);
+    PrintError(std::string(e.what()) + " (see " + command + " --help)");
     return kExitUsage;
   }
-  for (auto& [command, run] : runners) {
-    if (command->parsed()) return run();
+  // Every command ends in one line naming what went wrong.
+  try {
+    for (auto& [command, run] : runners) {
+      if (command->parsed()) return run();
+    }
+  } catch (const ToolError& e) {
+    PrintError(e.what());
+    return e.status();
+  } catch (const tiko::authoring::PackageError& e) {
+    PrintError(e.what());
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    PrintError("out of memory");
+    return kExitFailure;
   }
   return kExitUsage;
 }

@@ -13,7 +13,9 @@ namespace tiko::tool {
 
 std::string AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
+  // For a code it has no words for, FFmpeg would print the number itself,
+  // which tells a user nothing.
+  if (av_strerror(code, text, sizeof text) < 0) return "an error the media libraries do not describe";
   return text;
 }
 

@@ -9,6 +9,8 @@ extern "C" {
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 #include "host/image_bitmap.h"
 #include "media_common.h"
@@ -27,6 +29,19 @@ constexpr const char* kGeneratedNames[] = {"testsrc",    "testsrc2",  "smptebars
 // Frame rates outside this range are taken for damaged headers.
 constexpr double kLowestRate = 0.1;
 constexpr double kHighestRate = 1000;
+// The size of frames from a source that has none of its own.
+constexpr int32_t kDefaultWidth = 320;
+constexpr int32_t kDefaultHeight = 240;
+// Rates an output of a variable-rate stream is rounded to, as players and
+// editors expect one of them.
+constexpr AVRational kCommonRates[] = {{10, 1}, {12, 1}, {15, 1},   {24000, 1001}, {24, 1},      {25, 1},
+                                       {30000, 1001}, {30, 1},  {48, 1},   {50, 1},       {60000, 1001}, {60, 1},
+                                       {72, 1}, {90, 1},  {100, 1},  {120, 1},      {144, 1},     {240, 1}};
+// Average and nominal rates further apart than this mark a variable rate.
+constexpr double kRateTolerance = 0.001;
+// A decoder that fails this many packets in a row is taken for one that
+// cannot go on: the input ends there.
+constexpr int64_t kMaxFailuresInARow = 1000;
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -79,7 +94,8 @@ std::string GeneratedGraph(const std::string& spec, int32_t width, int32_t heigh
     if (key == "rate" || key == "r") hasRate = true;
   }
   const auto add = [&options](const std::string& option) { options += (options.empty() ? "" : ":") + option; };
-  if (!hasSize) add("size=" + std::to_string(width) + "x" + std::to_string(height));
+  if (!hasSize && width == 0) add("size=" + std::to_string(kDefaultWidth) + "x" + std::to_string(kDefaultHeight));
+  if (!hasSize && width > 0) add("size=" + std::to_string(width) + "x" + std::to_string(height));
   if (!hasRate) {
     const AVRational q = av_d2q(rate, 1000000);
     add("rate=" + std::to_string(q.num) + "/" + std::to_string(q.den));
@@ -103,6 +119,9 @@ InputKind ClassifyInput(const std::string& spec) {
 
 struct VideoInput::State {
   InputKind kind = InputKind::kFile;
+  int64_t skippedVideo = 0;
+  int64_t skippedSound = 0;
+  int64_t failuresInARow = 0;
   std::string name;
   int32_t width = 0;
   int32_t height = 0;
@@ -146,10 +165,14 @@ void ScaleToBottomUp(VideoInput::State& s, const uint8_t* const planes[], const 
   sws_scale(scaler, planes, strides, 0, height, lastRow, upward);
 }
 
+// A damaged sound packet is skipped and counted; the sound goes on with the
+// next one.
 void DecodeAudioPacket(VideoInput::State& s, const AVPacket* packet) {
   int status = avcodec_send_packet(s.audio.get(), packet);
-  if (status < 0 && status != AVERROR_INVALIDDATA && status != AVERROR_EOF) {
-    throw MediaError("cannot decode the sound of " + s.name + ": " + AvErrorText(status));
+  if (status == AVERROR(ENOMEM)) throw std::bad_alloc();
+  if (status < 0 && status != AVERROR_EOF && status != AVERROR(EAGAIN)) {
+    ++s.skippedSound;
+    return;
   }
   FramePtr frame = NewFrame();
   while ((status = avcodec_receive_frame(s.audio.get(), frame.get())) == 0) {
@@ -162,6 +185,7 @@ void DecodeAudioPacket(VideoInput::State& s, const AVPacket* packet) {
     av_frame_unref(frame.get());
   }
   if (status == AVERROR_EOF) s.audioEnded = true;
+  if (status < 0 && status != AVERROR_EOF && status != AVERROR(EAGAIN)) ++s.skippedSound;
 }
 
 // Reads the next packet and hands it to its decoder; at the end of the input
@@ -181,10 +205,14 @@ void ReadPacket(VideoInput::State& s, bool forVideo) {
   }
   if (packet->stream_index == s.videoIndex && forVideo) {
     const int sent = avcodec_send_packet(s.video.get(), packet);
-    // A damaged packet is skipped, as players do.
-    if (sent < 0 && sent != AVERROR_INVALIDDATA) {
+    // A damaged packet is skipped and counted, as players do.
+    if (sent == AVERROR(ENOMEM)) {
       av_packet_unref(packet);
-      throw MediaError("cannot decode " + s.name + ": " + AvErrorText(sent));
+      throw std::bad_alloc();
+    }
+    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) {
+      ++s.skippedVideo;
+      ++s.failuresInARow;
     }
   } else if (packet->stream_index == s.audioIndex && s.audio) {
     DecodeAudioPacket(s, packet);
@@ -195,12 +223,21 @@ void ReadPacket(VideoInput::State& s, bool forVideo) {
 std::optional<DecodedFrame> NextVideoFrame(VideoInput::State& s) {
   FramePtr frame = NewFrame();
   while (true) {
+    if (s.failuresInARow > kMaxFailuresInARow) return std::nullopt;
     const int status = avcodec_receive_frame(s.video.get(), frame.get());
     if (status == 0) break;
     if (status == AVERROR_EOF) return std::nullopt;
-    if (status != AVERROR(EAGAIN)) throw MediaError("cannot decode " + s.name + ": " + AvErrorText(status));
+    if (status == AVERROR(ENOMEM)) throw std::bad_alloc();
+    if (status != AVERROR(EAGAIN)) {
+      // The decoder could not make a picture of what it was given: that
+      // packet is lost, the next ones may decode.
+      ++s.skippedVideo;
+      ++s.failuresInARow;
+      if (s.demuxEnded) continue;
+    }
     ReadPacket(s, true);
   }
+  s.failuresInARow = 0;
   const int64_t ts = frame->best_effort_timestamp;
   const double frameSeconds = 1.0 / s.rate.value_or(25.0);
   double time =
@@ -210,14 +247,48 @@ std::optional<DecodedFrame> NextVideoFrame(VideoInput::State& s) {
   return DecodedFrame{std::move(frame), time - *s.firstTime};
 }
 
-std::optional<double> StreamRate(const AVStream* stream) {
-  for (const AVRational q : {stream->avg_frame_rate, stream->r_frame_rate}) {
-    if (q.num > 0 && q.den > 0) {
-      const double rate = av_q2d(q);
-      if (rate >= kLowestRate && rate <= kHighestRate) return rate;
+bool Usable(AVRational q) {
+  if (q.num <= 0 || q.den <= 0) return false;
+  const double rate = av_q2d(q);
+  return rate >= kLowestRate && rate <= kHighestRate;
+}
+
+double NearestCommonRate(double rate) {
+  double best = rate;
+  double bestDistance = HUGE_VAL;
+  for (const AVRational q : kCommonRates) {
+    const double distance = std::fabs(std::log(av_q2d(q) / rate));
+    if (distance < bestDistance) {
+      best = av_q2d(q);
+      bestDistance = distance;
     }
   }
+  return best;
+}
+
+// The stream's average rate; when its frames come at varying times (the
+// average is not the nominal rate), the nearest common rate.
+std::optional<double> StreamRate(const AVStream* stream) {
+  const AVRational average = stream->avg_frame_rate;
+  const AVRational nominal = stream->r_frame_rate;
+  if (Usable(average)) {
+    const bool variable = Usable(nominal) && std::fabs(av_q2d(average) / av_q2d(nominal) - 1) > kRateTolerance;
+    return variable ? NearestCommonRate(av_q2d(average)) : av_q2d(average);
+  }
+  if (Usable(nominal)) return av_q2d(nominal);
   return std::nullopt;
+}
+
+// The size a stream's pictures are shown at: their stored size, widened or
+// narrowed by a sample aspect ratio other than square.
+std::pair<int32_t, int32_t> ShownSize(const AVStream* stream) {
+  const AVCodecParameters* p = stream->codecpar;
+  int64_t width = p->width;
+  const AVRational aspect = p->sample_aspect_ratio.num > 0 ? p->sample_aspect_ratio : stream->sample_aspect_ratio;
+  if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den) {
+    width = std::llround(static_cast<double>(width) * aspect.num / aspect.den);
+  }
+  return {static_cast<int32_t>(std::clamp<int64_t>(width, 0, 65535)), p->height};
 }
 
 FormatInputPtr OpenFormat(const std::string& spec, InputKind kind, int32_t width, int32_t height, double rate,
@@ -263,12 +334,16 @@ VideoInput VideoInput::Open(const std::string& spec, int32_t width, int32_t heig
   if (kind == InputKind::kPicture) return OpenPicture(spec, width, height);
   auto s = std::make_unique<State>();
   s->kind = kind;
-  s->width = width;
-  s->height = height;
   s->format = OpenFormat(spec, kind, width, height, rate, &s->name);
   s->videoIndex = av_find_best_stream(s->format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (s->videoIndex < 0) throw MediaError("unsupported input " + s->name + ": it has no video");
   const AVStream* video = s->format->streams[s->videoIndex];
+  std::tie(s->width, s->height) = width > 0 && height > 0 ? std::pair{width, height} : ShownSize(video);
+  if (s->width <= 0 || s->height <= 0) {
+    // A stream that does not say its size until it is decoded.
+    s->width = kDefaultWidth;
+    s->height = kDefaultHeight;
+  }
   s->video = OpenDecoder(video, s->name);
   s->rate = StreamRate(video);
   s->audioIndex = av_find_best_stream(s->format.get(), AVMEDIA_TYPE_AUDIO, -1, s->videoIndex, nullptr, 0);
@@ -297,8 +372,8 @@ VideoInput VideoInput::OpenPicture(const std::string& path, int32_t width, int32
   auto s = std::make_unique<State>();
   s->kind = InputKind::kPicture;
   s->name = path;
-  s->width = width;
-  s->height = height;
+  s->width = width > 0 && height > 0 ? width : image->width;
+  s->height = width > 0 && height > 0 ? height : image->height;
   const uint8_t* planes[4] = {image->pixels.data()};
   const int strides[4] = {image->width * kBytesPerPixel};
   ScaleToBottomUp(*s, planes, strides, image->width, image->height, AV_PIX_FMT_BGR24);
@@ -310,13 +385,37 @@ InputKind VideoInput::kind() const { return state_->kind; }
 
 bool VideoInput::endless() const { return state_->kind != InputKind::kFile; }
 
+int32_t VideoInput::width() const { return state_->width; }
+
+int32_t VideoInput::height() const { return state_->height; }
+
+const std::string& VideoInput::name() const { return state_->name; }
+
 std::optional<double> VideoInput::rate() const { return state_->rate; }
 
-std::optional<int64_t> VideoInput::FrameCount(double rate) const {
-  const AVFormatContext* format = state_->format.get();
-  if (format == nullptr || format->duration <= 0 || endless()) return std::nullopt;
-  return std::llround(static_cast<double>(format->duration) / AV_TIME_BASE * rate);
+std::optional<double> VideoInput::statedSeconds() const {
+  const State& s = *state_;
+  if (s.format == nullptr || endless()) return std::nullopt;
+  // The video's own length when the file gives it: a longer sound track
+  // does not make the pictures last longer.
+  const AVStream* video = s.format->streams[s.videoIndex];
+  if (video->duration > 0 && video->duration != AV_NOPTS_VALUE) return video->duration * av_q2d(video->time_base);
+  if (s.format->duration > 0) return static_cast<double>(s.format->duration) / AV_TIME_BASE;
+  return std::nullopt;
 }
+
+std::optional<int64_t> VideoInput::FrameCount(double rate) const {
+  const std::optional<double> seconds = statedSeconds();
+  if (!seconds) return std::nullopt;
+  // Frames start at 0, rate, 2 x rate, ... and there is one for every start
+  // before the end: a 3 s input at 0.5 frames a second has two.
+  constexpr double kRounding = 1e-6;
+  return static_cast<int64_t>(std::ceil(*seconds * rate - kRounding));
+}
+
+int64_t VideoInput::skippedVideoPackets() const { return state_->skippedVideo; }
+
+int64_t VideoInput::skippedSoundPackets() const { return state_->skippedSound; }
 
 bool VideoInput::hasAudio() const { return state_->audio != nullptr; }
 
@@ -324,8 +423,11 @@ const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
   State& s = *state_;
   if (s.kind == InputKind::kPicture) return &s.pixels;
   // An input frame stands for the output frames whose times lie within half
-  // an output frame of it or after it, until the next input frame.
-  const double slack = 0.5 / rate;
+  // a frame of it or after it, until the next input frame: half an output
+  // frame when the output is faster, half an input frame when slower (so a
+  // slow output shows the input frame nearest to each of its times).
+  const double inputRate = s.rate.value_or(rate);
+  const double slack = 0.5 / std::max(rate, inputRate);
   if (!s.current) {
     s.current = NextVideoFrame(s);
     if (!s.current) return nullptr;
@@ -342,7 +444,7 @@ const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
     s.currentConverted = false;
   }
   if (s.videoEnded) {
-    const double lastEnds = s.current->time + 1.0 / s.rate.value_or(rate);
+    const double lastEnds = s.current->time + 1.0 / inputRate;
     if (time + slack >= lastEnds) return nullptr;
   }
   if (!s.currentConverted) {

@@ -23,10 +23,13 @@ InputKind ClassifyInput(const std::string& spec);
 
 class VideoInput {
  public:
-  // Opens `spec` for frames of width x height. A generated source makes its
-  // frames at `rate` unless its options say otherwise. Throws MediaError.
+  // Opens `spec` for frames of width x height, or of the input's own size
+  // when width and height are 0 (320 x 240 for a source without one). A
+  // generated source makes its frames at `rate` unless its options say
+  // otherwise. Throws MediaError.
   static VideoInput Open(const std::string& spec, int32_t width, int32_t height, double rate);
-  // A picture file shown for every frame. Throws MediaError.
+  // A picture file shown for every frame, at its own size when width and
+  // height are 0. Throws MediaError.
   static VideoInput OpenPicture(const std::string& path, int32_t width, int32_t height);
 
   VideoInput(VideoInput&&) noexcept;
@@ -34,13 +37,25 @@ class VideoInput {
   ~VideoInput();
 
   InputKind kind() const;
+  // The size of the frames handed out.
+  int32_t width() const;
+  int32_t height() const;
+  // What the input is called in messages: its file name, "camera /dev/video0", ...
+  const std::string& name() const;
   // Whether the input goes on until stopped (pictures, cameras, generated
   // sources), so that a render needs its own frame count.
   bool endless() const;
-  // The input's own frame rate, when it has one.
+  // The input's own frame rate, when it has one. A stream whose frames come
+  // at varying times gives its average rate rounded to the nearest common
+  // rate (24, 25, 30000/1001, 30, 50, 60, ...).
   std::optional<double> rate() const;
+  // How long the input says it lasts, when it says.
+  std::optional<double> statedSeconds() const;
   // How many frames of the given rate the input lasts, when its length is known.
   std::optional<int64_t> FrameCount(double rate) const;
+  // Packets that failed to decode and were skipped, as players skip them.
+  int64_t skippedVideoPackets() const;
+  int64_t skippedSoundPackets() const;
   bool hasAudio() const;
 
   // The picture the input shows at `time` seconds from its first frame, for

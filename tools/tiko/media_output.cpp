@@ -22,7 +22,9 @@ extern "C" {
 namespace tiko::tool {
 namespace {
 
-constexpr const char* kKnownOutputs = "use .mp4, .mkv, .webm, .mov, .gif or numbered PNG files such as frame_%04d.png";
+// The video files a render writes, by their names' endings; the message that
+// lists them is made from this list.
+constexpr const char* kVideoEndings[] = {".mp4", ".mov", ".mkv", ".webm", ".avi"};
 
 // Encoder settings: good-looking files at several times real time on a
 // small machine.
@@ -259,6 +261,12 @@ void EncodeSound(SoundTrack& track, const std::vector<float>& mix, int64_t until
 
 }  // namespace
 
+std::string KnownOutputs() {
+  std::string list;
+  for (const char* ending : kVideoEndings) list += std::string(ending) + ", ";
+  return list + ".gif or numbered .png files such as frame_%04d.png";
+}
+
 OutputKind ClassifyOutput(const std::string& path) {
   if (EndsWith(path, ".gif")) return OutputKind::kGif;
   if (EndsWith(path, ".png")) return OutputKind::kPictures;
@@ -445,10 +453,10 @@ VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t he
       StartContainer(s);
       break;
     case OutputKind::kVideo: {
-      s.format = av_guess_format(nullptr, path.c_str(), nullptr);
-      const bool usable = s.format != nullptr && s.format->video_codec != AV_CODEC_ID_NONE &&
-                          (s.format->flags & AVFMT_NOFILE) == 0 && std::string(s.format->name) != "image2pipe";
-      if (!usable) throw MediaError(std::string("unsupported output ") + path + ": " + kKnownOutputs);
+      const bool known = std::any_of(std::begin(kVideoEndings), std::end(kVideoEndings),
+                                     [&path](const char* ending) { return EndsWith(path, ending); });
+      s.format = known ? av_guess_format(nullptr, path.c_str(), nullptr) : nullptr;
+      if (s.format == nullptr) throw MediaError("unsupported output " + path + ": use " + KnownOutputs());
       StartContainer(s);
       break;
     }

@@ -1,8 +1,7 @@
-// Where a render goes: a video file (mp4, mkv, webm, mov and whatever else
-// FFmpeg writes with a sound track), an animated GIF, or numbered PNG files.
-// Everything is written under temporary names in the output's folder and
-// takes its own name only once complete, so a failed or stopped render never
-// leaves a file that looks finished.
+// Where a render goes: a video file (.mp4, .mov, .mkv, .webm, .avi) with a
+// sound track, an animated GIF, or numbered PNG files. Every file is written
+// unnamed in the output's folder and takes its name only once complete, so a
+// failed or stopped render never leaves a file that looks finished.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +19,8 @@ enum class OutputKind {
 
 // What kind of output `path` asks for, from its name alone.
 OutputKind ClassifyOutput(const std::string& path);
+// The names a render writes, for messages: ".mp4, .mov, ... or numbered .png files".
+std::string KnownOutputs();
 
 class VideoOutput {
  public:

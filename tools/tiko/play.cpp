@@ -5,10 +5,10 @@
 #include <SDL.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,14 +19,17 @@
 
 #include "commands.h"
 #include "eyes_csv.h"
+#include "file_guard.h"
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_reports.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/sdl/sdl_window.h"
+#include "host/stage.h"
 #include "media_common.h"
 #include "media_input.h"
+#include "options.h"
 #include "package/writer.h"
 #include "tiko/tiko.h"
 
@@ -35,18 +38,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t kDefaultWidth = 320;
-constexpr int32_t kDefaultHeight = 240;
-// A live preview of frames larger than 8K would not keep up; the player itself
-// takes up to 65535 a side.
-constexpr int32_t kMaxSide = 8192;
 // Small frames are shown twice their size, so a 320 x 240 preview is not a
 // postage stamp on a modern screen.
 constexpr int32_t kSmallFrameLines = 480;
 constexpr int32_t kSmallFrameZoom = 2;
-constexpr double kDefaultFps = 25.0;
-constexpr double kMinFps = 1.0;
-constexpr double kMaxFps = 240.0;
 // The package file is looked at this often for --watch: quick enough to feel
 // live, rare enough to cost nothing.
 constexpr uint64_t kWatchIntervalMs = 1000;
@@ -60,45 +55,22 @@ constexpr char kEyesNone[] = "none";
 // Set to see FFmpeg's own warnings, as for render.
 constexpr char kMediaLogVariable[] = "TIKO_MEDIA_LOG";
 
+// What the command line said, as given; parsed by RunPlay.
 struct PlayOptions {
   std::string package;
   std::string input;
-  std::string size = "320x240";
+  std::string size;  // empty: the input's own
   std::string windowSize;
+  std::string stage = "cover";
   std::string eyes = kEyesAuto;
-  double fps = 0;
+  std::string fps;
   bool watch = false;
   bool mute = false;
-  int64_t frames = 0;
+  std::string frames;
   std::string screenshot;
 };
 
-struct Size {
-  int32_t width;
-  int32_t height;
-};
-
-// WIDTHxHEIGHT, each side from 1 to kMaxSide.
-std::optional<Size> ParseSize(const std::string& text) {
-  const size_t cross = text.find('x');
-  if (cross == std::string::npos) return std::nullopt;
-  const auto side = [&](size_t from, size_t to) -> std::optional<int32_t> {
-    int32_t value = 0;
-    const char* first = text.data() + from;
-    const char* last = text.data() + to;
-    const auto [end, failed] = std::from_chars(first, last, value);
-    if (failed != std::errc() || end != last || first == last || value < 1 || value > kMaxSide) return std::nullopt;
-    return value;
-  };
-  const std::optional<int32_t> width = side(0, cross);
-  const std::optional<int32_t> height = side(cross + 1, text.size());
-  if (!width || !height) return std::nullopt;
-  return Size{*width, *height};
-}
-
-std::string BadSize(const std::string& option, const std::string& text) {
-  return option + " " + text + ": expected WIDTHxHEIGHT, each from 1 to " + std::to_string(kMaxSide);
-}
+using Size = FrameSize;
 
 // The camera when there is one, otherwise a generated test picture: the
 // preview always shows something.
@@ -112,24 +84,26 @@ std::string DefaultInput() {
 // package is being worked on.
 class FrameFeed {
  public:
+  // Opens the input at `size`, or at its own size when that is 0 x 0.
   // Throws MediaError when the input cannot be opened. A default camera that
   // will not open gives way to the test source, with a line saying so.
-  FrameFeed(const std::string& spec, Size size, double fps, bool chosenByUser) : spec_(spec), size_(size) {
-    const double askedRate = fps > 0 ? fps : kDefaultFps;
+  FrameFeed(const std::string& spec, Size size, double fps, bool chosenByUser) : spec_(spec) {
+    const double askedRate = fps > 0 ? fps : kDefaultRate;
     try {
       input_.emplace(VideoInput::Open(spec_, size.width, size.height, askedRate));
     } catch (const MediaError& e) {
       if (chosenByUser) throw;
-      PrintError(std::string(e.what()) + "; showing a test picture instead");
+      PrintWarning(std::string(e.what()) + "; showing a test picture instead");
       spec_ = kTestSource;
       input_.emplace(VideoInput::Open(spec_, size.width, size.height, askedRate));
     }
-    fps_ = fps > 0 ? fps : input_->rate().value_or(kDefaultFps);
-    fps_ = std::clamp(fps_, kMinFps, kMaxFps);
+    size_ = Size{input_->width(), input_->height()};
+    fps_ = fps > 0 ? fps : input_->rate().value_or(kDefaultRate);
     live_ = input_->kind() == InputKind::kCamera;
   }
 
   double fps() const { return fps_; }
+  Size size() const { return size_; }
   const std::string& spec() const { return spec_; }
   // Frames since the input (re)started, which an eye file counts by.
   int64_t index() const { return index_; }
@@ -165,7 +139,7 @@ class FrameFeed {
   std::string spec_;
   Size size_;
   std::optional<VideoInput> input_;
-  double fps_ = kDefaultFps;
+  double fps_ = kDefaultRate;
   int64_t index_ = 0;
   bool restarted_ = false;
   bool live_ = false;
@@ -198,8 +172,10 @@ EyeFeed OpenEyes(const std::string& mode) {
 }
 
 // What the player is told about the eyes on the frame about to be shown;
-// `index` counts from 0 at the input's first frame.
-std::vector<host::EyePoint> EyesFor(EyeFeed& feed, int64_t index, const uint8_t* bottomUp, Size size) {
+// `index` counts from 0 at the input's first frame. The eyes are seen in the
+// eye space over the frame, and told in the player's.
+std::vector<host::EyePoint> EyesFor(EyeFeed& feed, int64_t index, const uint8_t* bottomUp, Size size,
+                                    const host::StageLayout& stage) {
   std::vector<host::EyePoint> seen;
   if (feed.table) {
     if (const auto found = feed.table->find(index); found != feed.table->end()) seen = found->second.eyes;
@@ -208,6 +184,7 @@ std::vector<host::EyePoint> EyesFor(EyeFeed& feed, int64_t index, const uint8_t*
     const host::EyeResult result = feed.detector->Feed(view);
     seen.assign(result.eyes, result.eyes + result.count);
   }
+  for (host::EyePoint& eye : seen) eye = host::FrameEyeToPlayer(stage, eye);
   return feed.reporter.Next(seen);
 }
 
@@ -286,12 +263,16 @@ bool PlayerAccepts(const std::string& path) {
 // One running preview: the window, the player in it and what it shows.
 class Preview {
  public:
-  Preview(const PlayOptions& options, Size frame, FrameFeed frames, EyeFeed eyes)
+  Preview(const PlayOptions& options, host::StageLayout stage, int64_t frameLimit, FrameFeed frames, EyeFeed eyes)
       : options_(options),
-        frameSize_(frame),
+        frameSize_{stage.frameWidth, stage.frameHeight},
+        stage_(stage),
+        frameLimit_(frameLimit),
         frames_(std::move(frames)),
         eyes_(std::move(eyes)),
-        package_(options.package) {}
+        package_(options.package),
+        canvas_(stage.playerWidth, stage.playerHeight),
+        shown_frame_(size_t(stage.frameWidth) * stage.frameHeight * kBytesPerPixel) {}
 
   // Opens the window and the player; false (with the line printed) when
   // either fails.
@@ -307,16 +288,26 @@ class Preview {
   void WatchPackage(uint64_t now);
   bool ShowNextFrame();
   void UpdateTitle();
+  void Show(const uint8_t* frame);
   bool SaveScreenshot();
 
   const PlayOptions& options_;
   Size frameSize_;
+  host::StageLayout stage_;
+  int64_t frameLimit_;  // 0: no limit
   FrameFeed frames_;
   EyeFeed eyes_;
   std::string package_;
   bool packageLoaded_ = false;
-  // The window outlives the player, which draws into it until released.
+  // The player draws into a window of its own frame's size; the part of it
+  // that the stage lays over the input's frame is shown in the SDL window,
+  // and the cues it asks for are played there. Both windows outlive the
+  // player, which draws into its own until released.
   std::unique_ptr<host::SdlWindow> window_;
+  host::MemoryWindow canvas_;
+  std::vector<uint8_t> shown_frame_;  // bottom-up, of the input's frame size
+  std::vector<uint8_t> player_frame_;
+  size_t wavesPlayed_ = 0;
   PlayerPtr player_;
   bool paused_ = false;
   bool quit_ = false;
@@ -338,14 +329,14 @@ bool Preview::Open(Size window) {
     PrintError("cannot open a window: " + error);
     return false;
   }
-  if (opts.audio && !window_->hasAudio()) PrintError("no sound: " + window_->audioError());
+  if (opts.audio && !window_->hasAudio()) PrintWarning("no sound: " + window_->audioError());
   player_.reset(TikoGetInterface());
   if (player_ == nullptr) {
     PrintError("out of memory");
     return false;
   }
   const std::optional<std::u16string> wide = host::Utf8ToUtf16(package_);
-  if (!wide || player_->OpenSized(window_.get(), wide->c_str(), nullptr, frameSize_.width, frameSize_.height) != 1) {
+  if (!wide || player_->OpenSized(&canvas_, wide->c_str(), nullptr, stage_.playerWidth, stage_.playerHeight) != 1) {
     PrintError(LoadFailure(package_));
     return false;
   }
@@ -431,12 +422,41 @@ bool Preview::ShowNextFrame() {
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
   if (frames_.TakeRestart() && eyes_.detector != nullptr) eyes_.detector->Reset();
-  for (const host::EyePoint& eye : EyesFor(eyes_, frames_.index() - 1, frame, frameSize_)) {
+  for (const host::EyePoint& eye : EyesFor(eyes_, frames_.index() - 1, frame, frameSize_, stage_)) {
     player_->SetEyePosition(eye.x, eye.y);
   }
-  player_->Render(frame, 0);
+  const uint8_t* given = frame;
+  if (!host::IsIdentity(stage_)) {
+    player_frame_.resize(size_t(stage_.playerWidth) * stage_.playerHeight * kBytesPerPixel);
+    host::FrameToPlayer(stage_, frame, player_frame_.data(), true);
+    given = player_frame_.data();
+  }
+  player_->Render(given, 0);
+  for (; wavesPlayed_ < canvas_.waves().size(); ++wavesPlayed_) window_->PlayWave(canvas_.waves()[wavesPlayed_].path.c_str());
+  Show(frame);
   ++shown_;
   return true;
+}
+
+// The player's frame, cropped back to the input's (or laid over it, for
+// fit), drawn stretched over the whole window.
+void Preview::Show(const uint8_t* frame) {
+  const size_t rowBytes = size_t(frameSize_.width) * kBytesPerPixel;
+  std::vector<uint8_t> topDown(shown_frame_.size());
+  if (stage_.fit == host::StageFit::kFit) {
+    for (int32_t row = 0; row < frameSize_.height; ++row) {
+      std::memcpy(topDown.data() + rowBytes * row, frame + rowBytes * (frameSize_.height - 1 - row), rowBytes);
+    }
+  }
+  host::PlayerToFrame(stage_, canvas_.pixels().data(), topDown.data());
+  for (int32_t row = 0; row < frameSize_.height; ++row) {
+    std::memcpy(shown_frame_.data() + rowBytes * row, topDown.data() + rowBytes * (frameSize_.height - 1 - row),
+                rowBytes);
+  }
+  if (!window_->AcquireCanvas()) return;
+  window_->Present(shown_frame_.data(), frameSize_.width, frameSize_.height, 0, 0, window_->width(),
+                   window_->height());
+  window_->ReleaseCanvas();
 }
 
 bool Preview::SaveScreenshot() {
@@ -445,11 +465,13 @@ bool Preview::SaveScreenshot() {
     PrintError(options_.screenshot + ": cannot read the window's picture");
     return false;
   }
+  PendingFile file = PendingFile::Create(options_.screenshot);
   std::string error;
-  if (!host::WritePngFile(options_.screenshot, pixels.data(), window_->width(), window_->height(), &error)) {
-    PrintError(options_.screenshot + ": " + (error.empty() ? "cannot write the picture" : error));
+  if (!host::WritePngFile(file.writePath(), pixels.data(), window_->width(), window_->height(), &error)) {
+    PrintError("cannot write " + options_.screenshot + ": " + (error.empty() ? "cannot write the picture" : error));
     return false;
   }
+  file.Commit();
   return true;
 }
 
@@ -471,7 +493,8 @@ int Preview::Run() {
       continue;
     }
     if (!ShowNextFrame()) break;
-    if (options_.frames > 0 && shown_ >= options_.frames) break;
+    if (frameLimit_ > 0 && shown_ >= frameLimit_) break;
+    if (StopSignals::Received() != 0) break;
     // Frames are shown on a fixed clock, so a slow frame is made up by the
     // next ones instead of slowing the whole preview down.
     const auto due = start + static_cast<uint64_t>(std::llround(static_cast<double>(shown_ - shownAtStart) * frameMs));
@@ -483,8 +506,8 @@ int Preview::Run() {
 }
 
 // The window is twice a small frame, or the size asked for.
-std::optional<Size> WindowSize(const PlayOptions& options, Size frame) {
-  if (!options.windowSize.empty()) return ParseSize(options.windowSize);
+Size WindowSize(const PlayOptions& options, Size frame) {
+  if (!options.windowSize.empty()) return ParseFrameSize("--window", options.windowSize);
   if (frame.height <= kSmallFrameLines / kSmallFrameZoom) {
     return Size{frame.width * kSmallFrameZoom, frame.height * kSmallFrameZoom};
   }
@@ -492,39 +515,33 @@ std::optional<Size> WindowSize(const PlayOptions& options, Size frame) {
 }
 
 int RunPlay(const PlayOptions& options) {
-  const std::optional<Size> frame = ParseSize(options.size);
-  if (!frame) {
-    PrintError(BadSize("--size", options.size));
-    return kExitUsage;
-  }
-  const std::optional<Size> window = WindowSize(options, *frame);
-  if (!window) {
-    PrintError(BadSize("--window", options.windowSize));
-    return kExitUsage;
-  }
+  const Size asked = options.size.empty() ? Size{} : ParseFrameSize("--size", options.size);
+  if (!options.windowSize.empty()) ParseFrameSize("--window", options.windowSize);
+  const double fps = options.fps.empty() ? 0 : ParseRate("--fps", options.fps);
+  const int64_t frameLimit = options.frames.empty() ? 0 : ParseCount("--frames", options.frames);
+  const host::StageFit fit = ParseStage("--stage", options.stage);
+  FileRoles roles;
+  roles.Reads("PACKAGE", options.package);
+  if (!options.input.empty() && ClassifyInput(options.input) == InputKind::kFile) roles.Reads("-i", options.input);
+  if (!options.input.empty() && ClassifyInput(options.input) == InputKind::kPicture) roles.Reads("-i", options.input);
+  if (options.eyes != kEyesAuto && options.eyes != kEyesNone) roles.Reads("--eyes", options.eyes);
+  roles.Writes("--screenshot", options.screenshot);
+  roles.Check();
   // Nothing is opened before the package is known to load: a typo in its
   // name should not flash a window or take the camera.
   std::error_code failed;
-  if (!fs::is_regular_file(options.package, failed)) {
-    PrintError(options.package + ": no such package file");
-    return kExitFailure;
-  }
-  if (!PlayerAccepts(options.package)) {
-    PrintError(LoadFailure(options.package));
-    return kExitFailure;
-  }
+  if (!fs::is_regular_file(options.package, failed)) throw ToolError(options.package + ": no such package file");
+  if (!PlayerAccepts(options.package)) throw ToolError(LoadFailure(options.package));
   QuietLibraryLogs(std::getenv(kMediaLogVariable) != nullptr);
-  try {
-    FrameFeed frames(options.input.empty() ? DefaultInput() : options.input, *frame, options.fps,
-                     !options.input.empty());
-    EyeFeed eyes = OpenEyes(options.eyes);
-    Preview preview(options, *frame, std::move(frames), std::move(eyes));
-    if (!preview.Open(*window)) return kExitFailure;
-    return preview.Run();
-  } catch (const MediaError& e) {
-    PrintError(e.what());
-    return kExitFailure;
-  }
+  const StopSignals signals;
+  FrameFeed frames(options.input.empty() ? DefaultInput() : options.input, asked, fps, !options.input.empty());
+  const host::StageLayout stage = host::LayOutStage(frames.size().width, frames.size().height, fit);
+  EyeFeed eyes = OpenEyes(options.eyes);
+  const Size window = WindowSize(options, frames.size());
+  Preview preview(options, stage, frameLimit, std::move(frames), std::move(eyes));
+  if (!preview.Open(window)) return kExitFailure;
+  const int status = preview.Run();
+  return StopSignals::Received() != 0 ? StopSignals::ExitStatus() : status;
 }
 
 }  // namespace
@@ -536,16 +553,21 @@ Runner AddPlay(CLI::App& app) {
   cmd->add_option("-i,--input", options->input,
                   "Camera (/dev/videoN), video file, PNG or JPEG picture, or test source (testsrc, "
                   "smptebars, lavfi:GRAPH); default: /dev/video0 if present, else testsrc");
-  cmd->add_option("--size", options->size, "Player frame size WIDTHxHEIGHT")->capture_default_str();
+  cmd->add_option("--size", options->size,
+                  "Frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");
+  cmd->add_option("--stage", options->stage,
+                  "How the 4:3 stage meets other frame shapes: cover (crop it to the frame), fit (inside the "
+                  "frame), stretch")
+      ->capture_default_str();
   cmd->add_option("--window", options->windowSize, "Window size WIDTHxHEIGHT (default: twice a small frame)");
-  cmd->add_option("--fps", options->fps, "Frames a second (default: the input's own, else 25)")
-      ->check(CLI::Range(kMinFps, kMaxFps));
+  cmd->add_option("--fps", options->fps, "Frames a second, 0.1 to 1000 (default: the input's own, else 25)");
   cmd->add_option("--eyes", options->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
       ->capture_default_str();
   cmd->add_flag("--watch", options->watch, "Reload the package whenever its file changes");
   cmd->add_flag("--mute", options->mute, "Play no sound");
-  cmd->add_option("--frames", options->frames, "Quit after showing this many frames")->check(CLI::PositiveNumber);
-  cmd->add_option("--screenshot", options->screenshot, "Save the window's last picture as PNG on quitting");
+  cmd->add_option("--frames", options->frames, "Quit after showing this many frames");
+  cmd->add_option("--screenshot", options->screenshot,
+                  "Save what the window shows as PNG on quitting, at the window's size");
   cmd->footer("Keys: space pause, n / p next / previous package in the folder, r reload the package, q or Esc quit.");
   return [options]() { return RunPlay(*options); };
 }

@@ -2,39 +2,34 @@
 // a test source and writes the result as a video file with sound, a GIF or
 // numbered PNG files. The player is driven through its public interface
 // with a headless window, exactly as a host program would drive it.
-#include <charconv>
-#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 
 #include "commands.h"
 #include "eyes_csv.h"
+#include "file_guard.h"
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_reports.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/stage.h"
 #include "media_audio.h"
 #include "media_common.h"
 #include "media_input.h"
 #include "media_output.h"
+#include "options.h"
 #include "render_progress.h"
 #include "tiko/tiko.h"
 
 namespace tiko::tool {
 namespace {
 
-constexpr int32_t kDefaultWidth = 320;
-constexpr int32_t kDefaultHeight = 240;
-constexpr int32_t kLargestSide = 65535;
-constexpr double kDefaultRate = 25;
-constexpr double kLowestRate = 0.1;
-constexpr double kHighestRate = 1000;
 // Inputs without an end (pictures, cameras, test sources) render this long
 // unless told how many frames to make.
 constexpr double kEndlessSeconds = 10;
@@ -42,90 +37,27 @@ constexpr double kEndlessSeconds = 10;
 constexpr uint32_t kPackageNotLoaded = 0xC0000001u;
 // Shows FFmpeg's own warnings, for finding out why a file does not open.
 constexpr const char* kMediaLogVariable = "TIKO_MEDIA_LOG";
+// An input that ends this much before the length it states has lost
+// something on the way (a cut download, a damaged end).
+constexpr double kShortInputSeconds = 0.5;
+constexpr const char* kEyesAuto = "auto";
+constexpr const char* kEyesNone = "none";
 
+// What the command line said, as given; parsed by RunRender.
 struct RenderOptions {
   std::string package;
   std::string input;
   std::string output;
-  std::string size = std::to_string(kDefaultWidth) + "x" + std::to_string(kDefaultHeight);
-  int64_t frames = 0;  // 0: as long as the input lasts
-  double rate = 0;     // 0: the input's own rate
+  std::string size;    // empty: the input's own
+  std::string frames;  // empty: as long as the input lasts
+  std::string rate;    // empty: the input's own
+  std::string stage = "cover";
   std::string background;
-  std::string eyes = "auto";
+  std::string eyes = kEyesAuto;
   std::string eyesOut;
   std::string at = "0,0";
   bool quiet = false;
   bool stats = false;
-};
-
-struct Size {
-  int32_t width;
-  int32_t height;
-};
-
-struct Point {
-  int32_t x;
-  int32_t y;
-};
-
-// Two integers with `separator` between them and nothing else.
-std::optional<std::pair<int32_t, int32_t>> ParsePair(const std::string& text, char separator) {
-  const size_t split = text.find(separator);
-  if (split == std::string::npos) return std::nullopt;
-  const auto parse = [](const char* begin, const char* end) -> std::optional<int32_t> {
-    int32_t value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (begin == end || error != std::errc() || stop != end) return std::nullopt;
-    return value;
-  };
-  const std::optional<int32_t> first = parse(text.data(), text.data() + split);
-  const std::optional<int32_t> second = parse(text.data() + split + 1, text.data() + text.size());
-  if (!first || !second) return std::nullopt;
-  return std::pair{*first, *second};
-}
-
-Size ParseSize(const std::string& text) {
-  const auto pair = ParsePair(text, 'x').value_or(std::pair{kDefaultWidth, kDefaultHeight});
-  return Size{pair.first, pair.second};
-}
-
-Point ParsePoint(const std::string& text) {
-  const auto pair = ParsePair(text, ',').value_or(std::pair{0, 0});
-  return Point{pair.first, pair.second};
-}
-
-std::string CheckSize(const std::string& text) {
-  const auto pair = ParsePair(text, 'x');
-  if (!pair) return "expected WIDTHxHEIGHT, such as 640x480";
-  if (pair->first < 1 || pair->second < 1 || pair->first > kLargestSide || pair->second > kLargestSide) {
-    return "each side must be from 1 to " + std::to_string(kLargestSide);
-  }
-  return "";
-}
-
-std::string CheckPoint(const std::string& text) {
-  return ParsePair(text, ',') ? "" : "expected X,Y in pixels, such as 16,-8";
-}
-
-// Ctrl-C ends the input early and the output is finished with what was
-// rendered, as video tools do; a second one stops at once.
-volatile std::sig_atomic_t gStopRequested = 0;
-
-void OnInterrupt(int) {
-  gStopRequested = 1;
-  std::signal(SIGINT, SIG_DFL);
-}
-
-// Catches Ctrl-C while it lives.
-class InterruptScope {
- public:
-  InterruptScope() : previous_(std::signal(SIGINT, OnInterrupt)) { gStopRequested = 0; }
-  ~InterruptScope() { std::signal(SIGINT, previous_); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  void (*previous_)(int);
 };
 
 struct PlayerDeleter {
@@ -166,8 +98,8 @@ struct EyeSource {
 
 EyeSource OpenEyes(const std::string& mode) {
   EyeSource source;
-  if (mode == "none") return source;
-  if (mode == "auto") {
+  if (mode == kEyesNone) return source;
+  if (mode == kEyesAuto) {
     std::string why;
     source.detector = host::EyeDetector::Create(&why);
     if (!source.detector) throw MediaError(why + " (or use --eyes none)");
@@ -181,14 +113,14 @@ EyeSource OpenEyes(const std::string& mode) {
   return source;
 }
 
-// The eyes for frame `index` of the render, showing `bottomUp` (null for a
-// black frame).
-FrameEyes EyesFor(EyeSource& source, int64_t index, const uint8_t* bottomUp, Size size) {
+// The eyes seen on frame `index` of the render, showing `bottomUp` (null for
+// a frame without a picture), in the eye space laid over the output frame.
+FrameEyes EyesFor(EyeSource& source, int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height) {
   FrameEyes eyes;
   if (source.table) {
     if (const auto found = source.table->find(index); found != source.table->end()) eyes = found->second;
   } else if (source.detector && bottomUp != nullptr) {
-    const host::BgrView view{bottomUp, size.width, size.height, int64_t{size.width} * kBytesPerPixel, true};
+    const host::BgrView view{bottomUp, width, height, int64_t{width} * kBytesPerPixel, true};
     const host::EyeResult result = source.detector->Feed(view);
     eyes.eyes.assign(result.eyes, result.eyes + result.count);
   }
@@ -196,33 +128,38 @@ FrameEyes EyesFor(EyeSource& source, int64_t index, const uint8_t* bottomUp, Siz
   return eyes;
 }
 
-std::vector<uint8_t> TopDown(const std::vector<uint8_t>& bottomUp, Size size) {
-  const size_t rowBytes = static_cast<size_t>(size.width) * kBytesPerPixel;
-  std::vector<uint8_t> out(bottomUp.size());
-  for (int32_t row = 0; row < size.height; ++row) {
+std::vector<uint8_t> Flipped(const std::vector<uint8_t>& frame, int32_t width, int32_t height) {
+  const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
+  std::vector<uint8_t> out(frame.size());
+  for (int32_t row = 0; row < height; ++row) {
     std::memcpy(out.data() + rowBytes * static_cast<size_t>(row),
-                bottomUp.data() + rowBytes * static_cast<size_t>(size.height - 1 - row), rowBytes);
+                frame.data() + rowBytes * static_cast<size_t>(height - 1 - row), rowBytes);
   }
   return out;
 }
 
-PlayerPtr OpenPlayer(const RenderOptions& o, host::MemoryWindow& window, Size size,
+PlayerPtr OpenPlayer(const std::string& package, host::MemoryWindow& window, const host::StageLayout& stage,
                      const std::vector<uint8_t>& backgroundBottomUp) {
-  {
-    std::ifstream probe(o.package, std::ios::binary);
-    if (!probe) throw MediaError("cannot open package " + o.package + ": " + std::strerror(errno));
+  if (std::FILE* probe = std::fopen(package.c_str(), "rb")) {
+    std::fclose(probe);
+  } else {
+    throw MediaError("cannot open package " + package + ": " + std::strerror(errno));
   }
-  const std::optional<std::u16string> path = host::Utf8ToUtf16(o.package);
-  if (!path) throw MediaError("cannot open package " + o.package + ": the name is not UTF-8");
+  const std::optional<std::u16string> path = host::Utf8ToUtf16(package);
+  if (!path) throw MediaError("cannot open package " + package + ": the name is not UTF-8");
   PlayerPtr player(TikoGetInterface());
   if (!player) throw std::bad_alloc();
   std::optional<host::ImageBitmap> bitmap;
-  if (!backgroundBottomUp.empty()) bitmap.emplace(TopDown(backgroundBottomUp, size).data(), size.width, size.height);
-  if (player->OpenSized(&window, path->c_str(), bitmap ? &*bitmap : nullptr, size.width, size.height) == 0) {
+  if (!backgroundBottomUp.empty()) {
+    bitmap.emplace(Flipped(backgroundBottomUp, stage.playerWidth, stage.playerHeight).data(), stage.playerWidth,
+                   stage.playerHeight);
+  }
+  if (player->OpenSized(&window, path->c_str(), bitmap ? &*bitmap : nullptr, stage.playerWidth, stage.playerHeight) ==
+      0) {
     if (TikoGetLastError() == kPackageNotLoaded) {
-      throw MediaError("cannot load package " + o.package + ": not a valid package file");
+      throw MediaError("cannot load package " + package + ": not a valid package file");
     }
-    throw MediaError("cannot start the player for " + o.package);
+    throw MediaError("cannot start the player for " + package);
   }
   return player;
 }
@@ -255,7 +192,7 @@ class CueSounds {
       } catch (const MediaError& e) {
         // A package may ask for sounds its author did not ship: the pictures
         // still render, and the cue stays silent.
-        std::fprintf(stderr, "tiko: warning: %s\n", e.what());
+        PrintWarning(e.what());
       }
       found = sounds_.emplace(path, std::move(sound)).first;
     }
@@ -266,19 +203,29 @@ class CueSounds {
   std::map<std::string, std::optional<std::vector<float>>> sounds_;
 };
 
+// A render as the options and the inputs settle it.
 struct Render {
+  explicit Render(const RenderOptions& o) : options(o) {}
   const RenderOptions& options;
-  Size size;
-  double rate;
+  FrameSize askedSize;      // --size; 0 x 0: the input's own
+  double askedRate = 0;     // --fps; 0: the input's own
+  std::optional<int64_t> frameLimit;  // --frames
+  Offset at;
+  host::StageFit fit = host::StageFit::kCover;
+  int32_t width = kDefaultWidth;  // the output's frames
+  int32_t height = kDefaultHeight;
+  double rate = kDefaultRate;
+  host::StageLayout stage;
   std::optional<VideoInput> input;
-  std::vector<uint8_t> background;  // bottom-up, empty without one
+  std::vector<uint8_t> background;        // bottom-up, of the output's size; empty without one
+  std::vector<uint8_t> playerBackground;  // the same laid into the player's frame
   EyeSource eyes;
   StageClock clock;
   int64_t frames = 0;
 };
 
 std::optional<int64_t> FrameLimit(const Render& r) {
-  if (r.options.frames > 0) return r.options.frames;
+  if (r.frameLimit) return r.frameLimit;
   if (!r.input || r.input->endless()) return static_cast<int64_t>(std::llround(kEndlessSeconds * r.rate));
   return std::nullopt;
 }
@@ -292,8 +239,9 @@ std::optional<int64_t> ExpectedFrames(const Render& r) {
   return limit;
 }
 
-// The frame the player gets for render `index`: bottom-up, or null for the
-// player's background. Null with `ended` once the input has no more.
+// The output frame for render `index`: bottom-up of the output's size, or
+// null for the player's background. Null with `ended` once the input has no
+// more.
 const uint8_t* NextFrame(Render& r, int64_t index, bool* ended) {
   *ended = false;
   if (!r.input) return r.background.empty() ? nullptr : r.background.data();
@@ -304,28 +252,51 @@ const uint8_t* NextFrame(Render& r, int64_t index, bool* ended) {
 }
 
 void RenderFrames(Render& r, CTikoPlayer& player, host::MemoryWindow& window, VideoOutput& output, CueSounds& cues) {
-  const Point at = ParsePoint(r.options.at);
   const std::optional<int64_t> limit = FrameLimit(r);
   ProgressBar progress(!r.options.quiet && ErrorsGoToTerminal(), ExpectedFrames(r));
+  const bool identity = host::IsIdentity(r.stage);
+  std::vector<uint8_t> playerFrame(identity ? 0 : size_t(r.stage.playerWidth) * r.stage.playerHeight * kBytesPerPixel);
+  std::vector<uint8_t> outputFrame(identity ? 0 : size_t(r.width) * r.height * kBytesPerPixel);
   size_t wavesSeen = 0;
-  for (int64_t index = 0; (!limit || index < *limit) && gStopRequested == 0; ++index) {
+  for (int64_t index = 0; (!limit || index < *limit) && StopSignals::Received() == 0; ++index) {
     bool ended = false;
     const uint8_t* frame = NextFrame(r, index, &ended);
     if (ended) break;
-    const FrameEyes eyes = r.clock.Time(kStageDetect, [&] { return EyesFor(r.eyes, index, frame, r.size); });
+    const FrameEyes eyes =
+        r.clock.Time(kStageDetect, [&] { return EyesFor(r.eyes, index, frame, r.width, r.height); });
+    const uint8_t* shown = frame;
+    if (!identity && frame != nullptr) {
+      host::FrameToPlayer(r.stage, frame, playerFrame.data(), true);
+      shown = playerFrame.data();
+    }
     r.clock.Time(kStagePlayer, [&] {
-      for (const host::EyePoint& eye : r.eyes.reporter.Next(eyes.eyes)) player.SetEyePosition(eye.x, eye.y);
-      return player.RenderAt(frame, at.x, at.y, 0);
+      std::vector<host::EyePoint> seen;
+      for (const host::EyePoint& eye : eyes.eyes) seen.push_back(host::FrameEyeToPlayer(r.stage, eye));
+      for (const host::EyePoint& eye : r.eyes.reporter.Next(seen)) player.SetEyePosition(eye.x, eye.y);
+      return player.RenderAt(shown, r.at.x, r.at.y, 0);
     });
     for (; wavesSeen < window.waves().size(); ++wavesSeen) cues.Add(window.waves()[wavesSeen].path, index);
     r.clock.Time(kStageEncode, [&] {
-      output.Write(window.pixels().data());
+      if (identity) {
+        output.Write(window.pixels().data());
+        return 0;
+      }
+      // What the player's frame leaves of the output (the margins of fit)
+      // shows the input as it is.
+      if (frame != nullptr && r.fit == host::StageFit::kFit) {
+        const size_t rowBytes = size_t(r.width) * kBytesPerPixel;
+        for (int32_t row = 0; row < r.height; ++row) {
+          std::memcpy(outputFrame.data() + rowBytes * row, frame + rowBytes * (r.height - 1 - row), rowBytes);
+        }
+      }
+      host::PlayerToFrame(r.stage, window.pixels().data(), outputFrame.data());
+      output.Write(outputFrame.data());
       return 0;
     });
     r.frames = index + 1;
     progress.Update(r.frames);
   }
-  progress.Clear();
+  progress.Finish(r.frames, StopSignals::Received() == 0);
 }
 
 // The output's sound: the input's own, with the cues laid over it; empty
@@ -355,50 +326,139 @@ void PrintStats(const Render& r, double totalSeconds) {
   }
 }
 
+// Every file the render reads and writes, checked before anything starts.
+void CheckFiles(const RenderOptions& o) {
+  FileRoles roles;
+  roles.Reads("PACKAGE", o.package);
+  if (!o.input.empty()) {
+    const InputKind kind = ClassifyInput(o.input);
+    if (kind == InputKind::kFile && IsNumberedName(o.input)) {
+      roles.ReadsNumbered("-i", o.input);
+    } else if (kind == InputKind::kFile || kind == InputKind::kPicture) {
+      roles.Reads("-i", o.input);
+    }
+  }
+  roles.Reads("--background", o.background);
+  if (o.eyes != kEyesAuto && o.eyes != kEyesNone) roles.Reads("--eyes", o.eyes);
+  if (ClassifyOutput(o.output) == OutputKind::kPictures && IsNumberedName(o.output)) {
+    roles.WritesNumbered("-o", o.output);
+  } else {
+    roles.Writes("-o", o.output);
+  }
+  roles.Writes("--eyes-out", o.eyesOut);
+  roles.Check();
+}
+
+// Settles the output's size and rate from the options and the input, and
+// opens the input, the background and the eyes.
 void OpenSources(Render& r) {
   const RenderOptions& o = r.options;
-  if (!o.background.empty()) {
-    r.background = *VideoInput::OpenPicture(o.background, r.size.width, r.size.height).FrameAt(0, kDefaultRate);
-  }
+  const FrameSize asked = r.askedSize;
+  const bool sized = asked.width > 0;
+  if (r.askedRate > 0) r.rate = r.askedRate;
+  const double sourceRate = r.askedRate > 0 ? r.askedRate : kDefaultRate;
   if (!o.input.empty()) {
-    r.input.emplace(VideoInput::Open(o.input, r.size.width, r.size.height, o.rate > 0 ? o.rate : kDefaultRate));
-    if (o.rate <= 0) r.rate = r.input->rate().value_or(kDefaultRate);
+    r.input.emplace(VideoInput::Open(o.input, asked.width, asked.height, sourceRate));
+    if (r.askedRate <= 0) r.rate = r.input->rate().value_or(kDefaultRate);
+  }
+  std::optional<VideoInput> background;
+  if (!o.background.empty()) background.emplace(VideoInput::OpenPicture(o.background, asked.width, asked.height));
+  if (sized) {
+    r.width = asked.width;
+    r.height = asked.height;
+  } else if (r.input || background) {
+    // The input's own size; a video file takes even sides, as its 4:2:0
+    // colour needs, at most one pixel less.
+    const VideoInput& own = r.input ? *r.input : *background;
+    const bool even = ClassifyOutput(o.output) == OutputKind::kVideo;
+    r.width = even && own.width() > 1 ? own.width() & ~1 : own.width();
+    r.height = even && own.height() > 1 ? own.height() & ~1 : own.height();
+    if (r.input && (r.width != r.input->width() || r.height != r.input->height())) {
+      r.input.emplace(VideoInput::Open(o.input, r.width, r.height, sourceRate));
+    }
+    if (background && (r.width != background->width() || r.height != background->height())) {
+      background.emplace(VideoInput::OpenPicture(o.background, r.width, r.height));
+    }
+  }
+  r.stage = host::LayOutStage(r.width, r.height, r.fit);
+  if (background) {
+    const std::vector<uint8_t>& frame = *background->FrameAt(0, r.rate);
+    r.background = frame;
+    r.playerBackground.resize(size_t(r.stage.playerWidth) * r.stage.playerHeight * kBytesPerPixel);
+    host::FrameToPlayer(r.stage, frame.data(), r.playerBackground.data(), true);
   }
   r.eyes = OpenEyes(o.eyes);
+}
+
+// Lines about what the render could not take as it came.
+void WarnAboutInput(const Render& r, bool stoppedEarly) {
+  if (!r.input) return;
+  const int64_t video = r.input->skippedVideoPackets();
+  const int64_t sound = r.input->skippedSoundPackets();
+  if (video > 0 || sound > 0) {
+    std::string what;
+    if (video > 0) what = std::to_string(video) + (video == 1 ? " video packet" : " video packets");
+    if (sound > 0) {
+      what += (what.empty() ? "" : " and ") + std::to_string(sound) + (sound == 1 ? " sound packet" : " sound packets");
+    }
+    PrintWarning("skipped " + what + " of " + r.input->name() + " that did not decode");
+  }
+  const std::optional<double> stated = r.input->statedSeconds();
+  const double rendered = static_cast<double>(r.frames) / r.rate;
+  if (!stoppedEarly && stated && rendered + std::max(kShortInputSeconds, 2 / r.rate) < *stated) {
+    char text[160];
+    std::snprintf(text, sizeof text, " ends at %.2f s, before the %.2f s it states: rendered %lld frames", rendered,
+                  *stated, static_cast<long long>(r.frames));
+    PrintWarning(r.input->name() + text);
+  }
 }
 
 int RunRender(const RenderOptions& o) {
   const auto started = std::chrono::steady_clock::now();
   QuietLibraryLogs(std::getenv(kMediaLogVariable) != nullptr);
-  Render r{o, ParseSize(o.size), o.rate > 0 ? o.rate : kDefaultRate, std::nullopt, {}, {}, {}, 0};
-  const InterruptScope interrupts;
-  try {
-    OpenSources(r);
-    host::MemoryWindow window(r.size.width, r.size.height);
-    PlayerPtr player = OpenPlayer(o, window, r.size, r.background);
-    VideoOutput output = VideoOutput::Open(o.output, r.size.width, r.size.height, r.rate);
-    CueSounds cues;
+  Render r(o);
+  if (!o.size.empty()) r.askedSize = ParseFrameSize("--size", o.size);
+  if (!o.rate.empty()) r.askedRate = ParseRate("--fps", o.rate);
+  if (!o.frames.empty()) r.frameLimit = ParseCount("--frames", o.frames);
+  r.at = ParseOffset("--at", o.at);
+  r.fit = ParseStage("--stage", o.stage);
+  CheckFiles(o);
+  const StopSignals signals;
+  // The eye file is set up first: a render that could not write it at the
+  // end would have wasted all its work.
+  std::optional<PendingFile> eyesOut;
+  if (!o.eyesOut.empty()) eyesOut = PendingFile::Create(o.eyesOut);
 
-    RenderFrames(r, *player, window, output, cues);
-    if (r.frames == 0) {
-      throw MediaError(gStopRequested != 0 ? "stopped before the first frame" : "input " + o.input + " has no frames");
-    }
-    if (gStopRequested != 0) {
-      std::fprintf(stderr, "tiko: stopped after %lld frames\n", static_cast<long long>(r.frames));
-    }
+  OpenSources(r);
+  host::MemoryWindow window(r.stage.playerWidth, r.stage.playerHeight);
+  PlayerPtr player = OpenPlayer(o.package, window, r.stage, r.playerBackground);
+  VideoOutput output = VideoOutput::Open(o.output, r.width, r.height, r.rate);
+  CueSounds cues;
 
-    r.clock.Time(kStageFinish, [&] {
-      output.Finish(MixSound(r, cues, output.takesSound()));
-      return 0;
-    });
+  RenderFrames(r, *player, window, output, cues);
+  const int stop = StopSignals::ExitStatus();
+  if (r.frames == 0) {
+    if (stop != 0) throw ToolError("stopped before the first frame", stop);
+    throw MediaError("input " + o.input + " has no frames");
+  }
+  const bool stoppedEarly = stop != 0 || (r.frameLimit && r.frames == *r.frameLimit);
+  WarnAboutInput(r, stoppedEarly);
+  if (stop != 0) {
+    PrintError(std::string("stopped by ") + StopSignals::Name() + " after " + std::to_string(r.frames) +
+               " frames; the output holds them");
+  }
+
+  r.clock.Time(kStageFinish, [&] {
+    output.Finish(MixSound(r, cues, output.takesSound()));
+    return 0;
+  });
+  if (eyesOut) {
     std::string why;
-    if (!o.eyesOut.empty() && !WriteEyeFile(o.eyesOut, r.eyes.used, &why)) throw MediaError(why);
-  } catch (const MediaError& e) {
-    PrintError(e.what());
-    return kExitFailure;
+    if (!WriteEyeFile(eyesOut->writePath(), r.eyes.used, &why)) throw ToolError("cannot write " + o.eyesOut);
+    eyesOut->Commit();
   }
   if (o.stats) PrintStats(r, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-  return 0;
+  return stop;
 }
 
 }  // namespace
@@ -408,26 +468,23 @@ Runner AddRender(CLI::App& app) {
   auto o = std::make_shared<RenderOptions>();
   cmd->add_option("PACKAGE", o->package, "Package file")->required();
   cmd->add_option("-i,--input", o->input,
-                  "Video file, PNG or JPEG picture, camera (/dev/video0) or test source (testsrc, "
-                  "smptebars=size=640x480, lavfi:GRAPH); without one, the background or black");
-  cmd->add_option("-o,--output", o->output,
-                  "Video file (.mp4, .mkv, .webm, .mov), animated .gif, or numbered PNG files (frame_%04d.png)")
-      ->required();
-  cmd->add_option("--size", o->size, "Frame size WIDTHxHEIGHT")
-      ->capture_default_str()
-      ->check(CLI::Validator(CheckSize, "WxH"));
+                  "Video file, numbered pictures (shot_%03d.png), PNG or JPEG picture, camera (/dev/video0) or "
+                  "test source (testsrc, smptebars=size=640x480, lavfi:GRAPH); without one, the background or black");
+  cmd->add_option("-o,--output", o->output, "Output: " + KnownOutputs())->required();
+  cmd->add_option("--size", o->size,
+                  "Output frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");
+  cmd->add_option("--stage", o->stage,
+                  "How the 4:3 stage meets other frame shapes: cover (crop it to the frame), fit (inside the "
+                  "frame), stretch")
+      ->capture_default_str();
   cmd->add_option("--frames", o->frames,
-                  "Frames to render (default: the whole input, or 10 seconds of a picture, camera or test source)")
-      ->check(CLI::PositiveNumber);
-  cmd->add_option("--fps", o->rate, "Frames a second (default: the input's own, else 25)")
-      ->check(CLI::Range(kLowestRate, kHighestRate));
+                  "Frames to render (default: the whole input, or 10 seconds of a picture, camera or test source)");
+  cmd->add_option("--fps", o->rate, "Frames a second, 0.1 to 1000 (default: the input's own, else 25)");
   cmd->add_option("--background", o->background, "PNG or JPEG picture behind the effects when there is no input");
   cmd->add_option("--eyes", o->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
       ->capture_default_str();
   cmd->add_option("--eyes-out", o->eyesOut, "Write the eye positions used on each frame to this CSV file");
-  cmd->add_option("--at", o->at, "Where the player draws its frame in the output, X,Y in pixels")
-      ->capture_default_str()
-      ->check(CLI::Validator(CheckPoint, "X,Y"));
+  cmd->add_option("--at", o->at, "Where the player draws its frame, X,Y in pixels")->capture_default_str();
   cmd->add_flag("-q,--quiet", o->quiet, "No progress bar");
   cmd->add_flag("--stats", o->stats, "Print where the time went: decoding, eye detection, player, encoding");
   return [o]() { return RunRender(*o); };

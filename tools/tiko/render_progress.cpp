@@ -39,6 +39,20 @@ void ProgressBar::Update(int64_t done) {
   if (!shown_) return;
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - lastDrawn_ < kRedrawInterval) return;
+  Draw(done);
+}
+
+void ProgressBar::Finish(int64_t done, bool complete) {
+  if (!shown_) return;
+  if (complete && done > 0) total_ = done;
+  Draw(done);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+void ProgressBar::Draw(int64_t done) {
+  const auto now = std::chrono::steady_clock::now();
   lastDrawn_ = now;
   drawn_ = true;
   const double seconds = std::chrono::duration<double>(now - start_).count();
@@ -52,7 +66,8 @@ void ProgressBar::Update(int64_t done) {
     std::snprintf(text, sizeof text, " %3d%%  %lld/%lld frames  %.1f frames/s", static_cast<int>(share * 100),
                   static_cast<long long>(done), static_cast<long long>(*total_), rate);
     line += text;
-    if (rate > 0) line += "  " + Duration(static_cast<double>(*total_ - done) / rate) + " left";
+    if (rate > 0 && done < *total_) line += "  " + Duration(static_cast<double>(*total_ - done) / rate) + " left";
+    if (done >= *total_) line += "  " + Duration(seconds);
   } else {
     std::snprintf(text, sizeof text, "%lld frames  %.1f frames/s", static_cast<long long>(done), rate);
     line += text;

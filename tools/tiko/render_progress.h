@@ -14,6 +14,9 @@ class ProgressBar {
   ProgressBar(bool shown, std::optional<int64_t> total);
   // Redraws with `done` frames finished, at most a few times a second.
   void Update(int64_t done);
+  // Draws the bar a last time with `done` frames, at 100% when the work is
+  // `complete` (the total was an estimate), and ends its line.
+  void Finish(int64_t done, bool complete);
   // Takes the bar off the line.
   void Clear();
 
@@ -23,6 +26,8 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastDrawn_;
   bool drawn_ = false;
+
+  void Draw(int64_t done);
 };
 
 // Whether progress may be drawn on stderr: it is a terminal.
