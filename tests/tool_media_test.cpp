@@ -12,7 +12,6 @@
 #include <fstream>
 #include <set>
 
-#include "image/layout.h"
 #include "support/render_media.h"
 #include "support/run_tool.h"
 
@@ -103,52 +102,6 @@ void WriteClip(const std::string& path, const ClipSpec& c) {
   ASSERT_GE(av_write_trailer(format), 0);
   avio_closep(&format->pb);
   avformat_free_context(format);
-}
-
-// A white disc on a 64 x 64 picture with a 1-bit plane, a fifth of the
-// stage wide and as high as its proportions say, in the middle.
-authoring::PackageDesc DiscPackage() {
-  constexpr uint16_t kSide = 64;
-  std::vector<uint8_t> data(size_t(kSide) * kSide * 3, 255);
-  const size_t planeAt = data.size();
-  data.resize(planeAt + static_cast<size_t>(MaskDataSize(kMaskBit, kSide, kSide)), 0);
-  for (int i = 0; i < kSide * kSide; ++i) {
-    const int x = i % kSide - kSide / 2, y = i / kSide - kSide / 2;
-    if ((x * x + y * y) * 4 < kSide * kSide) data[planeAt + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-  }
-  authoring::PackageDesc desc;
-  desc.pictures = {authoring::MakePicture(kFormatBgr24, kMaskBit, kSide, kSide, std::move(data), false)};
-  ActorStep show = Step({.pictureChange = 1,
-                         .width = kSizeSet,
-                         .height = kSizeProportional,
-                         .x = kPosSet,
-                         .y = kPosSet,
-                         .altAdvance = kAltAdvanceNone});
-  show.width = kStageWidth / 5;
-  show.x = kStageWidth / 2 - kStageWidth / 10;
-  show.y = kStageHeight / 2 - kStageWidth / 10;
-  desc.actors = {{u"disc", 0, {show}}};
-  return desc;
-}
-
-// The box around the white pixels of a top-down picture.
-struct Box {
-  int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
-  int width() const { return right - left + 1; }
-  int height() const { return bottom - top + 1; }
-};
-
-Box WhiteBox(const host::BgrImage& image) {
-  Box box;
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      const Bgr p = PixelAt(image.pixels, image.width, x, y);
-      if (p.r > 200 && p.g > 200 && p.b > 200) {
-        box = Box{std::min(box.left, x), std::min(box.top, y), std::max(box.right, x), std::max(box.bottom, y)};
-      }
-    }
-  }
-  return box;
 }
 
 // Runs the tool and sends it `signal` after `seconds`; gives its exit status.

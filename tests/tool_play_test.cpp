@@ -492,5 +492,68 @@ TEST_F(ToolPlay, UsageErrorsGiveStatusTwo) {
   }
 }
 
+TEST_F(ToolPlay, TheScreenshotIsTheWindowsSize) {
+  const std::string package = WriteOverlayPackage(dir_, "box.tiko", kOverlayBlue, kOverlayGreen, kOverlayRed);
+  const struct {
+    std::string args;
+    int32_t width, height;
+  } cases[] = {
+      {"-i testsrc", 640, 480},  // a small frame is shown twice its size
+      {"-i testsrc --window 500x300", 500, 300},
+      {"-i testsrc=size=1280x720", 1280, 720},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string shot = dir_.path() + "/shot.png";
+    const ToolRun run = RunTool("play " + package + " " + c.args + " --frames 2 --eyes none --screenshot " + shot, dir_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::optional<host::BgrImage> image = host::ReadImageFile(shot);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, c.width);
+    EXPECT_EQ(image->height, c.height);
+  }
+}
+
+TEST_F(ToolPlay, AWideFrameKeepsPicturesRound) {
+  const std::string package = dir_.Write("disc.tiko", authoring::WritePackage(test::DiscPackage()));
+  const std::string shot = dir_.path() + "/wide.png";
+  const ToolRun run = RunTool(
+      "play " + package + " -i color=c=black:size=1280x720 --frames 2 --eyes none --screenshot " + shot, dir_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::optional<host::BgrImage> image = host::ReadImageFile(shot);
+  ASSERT_TRUE(image);
+  const test::Box box = test::WhiteBox(*image);
+  ASSERT_GT(box.width(), 10);
+  EXPECT_NEAR(static_cast<double>(box.width()) / box.height(), 1.0, 0.05);
+}
+
+TEST_F(ToolPlay, NoSoundDeviceIsOneLine) {
+  const std::string package = WriteOverlayPackage(dir_, "box.tiko", kOverlayBlue, kOverlayGreen, kOverlayRed);
+  // SDL's own choice of sound system: on a machine without a sound card its
+  // libraries have much to say, of which one line reaches the user.
+  const ToolRun run = RunTool("play " + package + " -i testsrc --frames 2 --eyes none", dir_,
+                              "env -u SDL_AUDIODRIVER");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_LE(CountLines(run.err), 1) << run.err;
+  if (!run.err.empty()) {
+    EXPECT_EQ(run.err.rfind("tiko: warning: no sound: ", 0), 0u) << run.err;
+  }
+}
+
+TEST_F(ToolPlay, TermAndHangUpEndThePreviewLikeQuitting) {
+  const std::string package = WriteOverlayPackage(dir_, "box.tiko", kOverlayBlue, kOverlayGreen, kOverlayRed);
+  for (const auto& [signal, status] : {std::pair{"TERM", 143}, std::pair{"HUP", 129}, std::pair{"INT", 130}}) {
+    SCOPED_TRACE(signal);
+    const std::string shot = dir_.path() + "/" + signal + ".png";
+    const std::string command = std::string("timeout --preserve-status -s ") + signal + " 1.5 " + TIKO_TOOL_PATH +
+                                " play " + package + " -i testsrc --eyes none --screenshot " + shot + " 2>/dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), status);
+    // The last picture is still saved, as on quitting.
+    EXPECT_TRUE(std::filesystem::exists(shot));
+  }
+}
+
 }  // namespace
 }  // namespace tiko

@@ -11,9 +11,9 @@
 
 namespace tiko::test {
 
-ToolRun RunTool(const std::string& args, const TempDir& dir) {
+ToolRun RunTool(const std::string& args, const TempDir& dir, const std::string& prefix) {
   const std::string errPath = dir.path() + "/stderr.txt";
-  const std::string command = std::string(TIKO_TOOL_PATH) + " " + args + " 2>" + errPath;
+  const std::string command = (prefix.empty() ? "" : prefix + " ") + TIKO_TOOL_PATH + " " + args + " 2>" + errPath;
   ToolRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;

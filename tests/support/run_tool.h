@@ -14,7 +14,7 @@ struct ToolRun {
 };
 
 // Runs `tiko <args>` (args as a shell would split them); stderr is kept in a
-// file of `dir`.
-ToolRun RunTool(const std::string& args, const TempDir& dir);
+// file of `dir`. `prefix` goes before the program, such as "env -u NAME".
+ToolRun RunTool(const std::string& args, const TempDir& dir, const std::string& prefix = "");
 
 }  // namespace tiko::test
