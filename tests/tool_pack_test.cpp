@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "anim/sound.h"
 #include "host/rgba_png.h"
@@ -89,6 +90,16 @@ std::vector<uint8_t> PngHead(uint32_t w, uint32_t h) {
   }
   head.insert(head.end(), {8, 6, 0, 0, 0});
   return head;
+}
+
+// Packs a 7 x 5 picture in YUV 4:2:0 and unpacks it into out/: a picture
+// with its pixels file, as an author finds them.
+void UnpackYuvPicture(const TempDir& dir) {
+  const std::string d = dir.path();
+  WritePng(d + "/art.png", Pattern(7, 5, 0));
+  WriteText(d + "/show.json", R"({"pictures": [{"name": "a", "file": "art.png", "layout": "yuv420"}], "actors": []})");
+  ASSERT_EQ(RunTool("pack " + d + "/show.json -o " + d + "/show.tiko", dir).status, 0);
+  ASSERT_EQ(RunTool("unpack " + d + "/show.tiko -o " + d + "/out", dir).status, 0);
 }
 
 ActorStep Step(authoring::StepModes modes, int16_t advanceParam = 0) {
@@ -341,10 +352,7 @@ TEST(ToolPack, PixelsFileMustStillMatchItsPng) {
   for (const auto& c : cases) {
     TempDir dir;
     const std::string d = dir.path();
-    WritePng(d + "/art.png", Pattern(7, 5, 0));
-    WriteText(d + "/show.json", R"({"pictures": [{"name": "a", "file": "art.png", "layout": "yuv420"}], "actors": []})");
-    ASSERT_EQ(RunTool("pack " + d + "/show.json -o " + d + "/show.tiko", dir).status, 0);
-    ASSERT_EQ(RunTool("unpack " + d + "/show.tiko -o " + d + "/out", dir).status, 0);
+    ASSERT_NO_FATAL_FAILURE(UnpackYuvPicture(dir));
     std::string error;
     auto png = host::ReadPngRgba(d + "/out/picture0.png", 100, &error);
     ASSERT_TRUE(png) << error;
@@ -374,10 +382,7 @@ TEST(ToolPack, PixelsFileMustStillMatchItsPng) {
 TEST(ToolPack, NeverWritesOverItsInputs) {
   TempDir dir;
   const std::string d = dir.path();
-  WritePng(d + "/art.png", Pattern(7, 5, 0));
-  WriteText(d + "/show.json", R"({"pictures": [{"name": "a", "file": "art.png", "layout": "yuv420"}], "actors": []})");
-  ASSERT_EQ(RunTool("pack " + d + "/show.json -o " + d + "/show.tiko", dir).status, 0);
-  ASSERT_EQ(RunTool("unpack " + d + "/show.tiko -o " + d + "/out", dir).status, 0);
+  ASSERT_NO_FATAL_FAILURE(UnpackYuvPicture(dir));
   fs::create_directory(d + "/sub");
   fs::create_hard_link(d + "/out/picture0.png", d + "/hard.tiko");
   fs::create_symlink(d + "/out/picture0.yuv420", d + "/soft.tiko");
@@ -400,36 +405,10 @@ TEST(ToolPack, NeverWritesOverItsInputs) {
 }
 
 // A read or write that fails says why, in the system's words, and leaves
-// everything as it was.
+// everything as it was. A write that fails part way (here: past a file size
+// limit, as on a full disk) keeps the older package at -o; unpack names none
+// of its files then and removes the folders it made.
 TEST(ToolPack, FailedReadsAndWritesSayWhy) {
-  TempDir dir;
-  const std::string d = dir.path();
-  WritePng(d + "/art.png", Pattern(7, 5, 0));
-  WriteText(d + "/show.json", R"({"pictures": [{"name": "a", "file": "art.png"}], "actors": []})");
-  const std::string package = dir.Write("p.tiko", authoring::WritePackage(test::ShowPackage()));
-  WriteText(d + "/file.txt", "a file");
-  fs::create_directories(d + "/sub/out/picture0.png");
-  const struct {
-    std::string args;
-    std::string message;
-  } cases[] = {
-      {"pack " + d + "/none.json -o " + d + "/o.tiko", "cannot read " + d + "/none.json: No such file or directory"},
-      {"pack " + d + "/sub -o " + d + "/o.tiko", "cannot read " + d + "/sub: Is a directory"},
-      {"pack " + d + "/show.json -o " + d + "/none/o.tiko", "cannot write " + d + "/none/o.tiko: No such file or directory"},
-      {"pack " + d + "/show.json -o " + d + "/file.txt/o.tiko", "cannot write " + d + "/file.txt/o.tiko: Not a directory"},
-      {"pack " + d + "/show.json -o " + d + "/sub", "cannot write " + d + "/sub: it is a folder"},
-      {"unpack " + d + "/none.tiko -o " + d + "/o", "cannot read " + d + "/none.tiko: No such file or directory"},
-      {"unpack " + package + " -o " + d + "/file.txt", "cannot write " + d + "/file.txt: Not a directory"},
-      {"unpack " + package + " -o " + d + "/file.txt/o", "cannot write " + d + "/file.txt/o: Not a directory"},
-      {"unpack " + package + " -o " + d + "/sub/out", "cannot write " + d + "/sub/out/picture0.png: it is a folder"},
-  };
-  for (const auto& c : cases) ExpectRefused(c.args, dir, 1, c.message, c.args);
-}
-
-// A write that fails part way (here: past a file size limit, as on a full
-// disk) says why; pack keeps the older package, unpack removes what it had
-// written and the folder it made.
-TEST(ToolPack, WriteFailingPartWayLeavesNothing) {
   TempDir dir;
   const std::string d = dir.path();
   WritePng(d + "/art.png", Pattern(64, 64, 1));
@@ -439,29 +418,36 @@ TEST(ToolPack, WriteFailingPartWayLeavesNothing) {
   authoring::PackageDesc desc;
   desc.pictures = {test::RawBgrPicture(4, 4, kMaskByte, 1)};
   desc.actors = {{u"a", 0, {CueStep("bop")}}};
-  dir.Write("p.tiko", authoring::WritePackage(desc));
+  const std::string package = dir.Write("p.tiko", authoring::WritePackage(desc));
   dir.Write("bop.wav", std::vector<uint8_t>(64 << 10, 7));
   fs::create_directory(d + "/old");
   WriteText(d + "/old/package.json", "the older script");
-
+  WriteText(d + "/file.txt", "a file");
+  fs::create_directories(d + "/sub/out/picture0.png");
+  constexpr rlim_t kSmall = 16 << 10;
   const struct {
     std::string args;
     std::string message;
+    rlim_t fileSizeLimit = 0;  // 0: none
   } cases[] = {
-      {"pack " + d + "/show.json -o " + d + "/show.tiko", "cannot write " + d + "/show.tiko: File too large"},
-      {"unpack " + d + "/p.tiko -o " + d + "/new/deeper", "cannot write " + d + "/new/deeper/bop.wav: File too large"},
-      {"unpack " + d + "/p.tiko -o " + d + "/old", "cannot write " + d + "/old/bop.wav: File too large"},
+      {"pack " + d + "/none.json -o " + d + "/o.tiko", "cannot read " + d + "/none.json: No such file or directory"},
+      {"pack " + d + "/sub -o " + d + "/o.tiko", "cannot read " + d + "/sub: Is a directory"},
+      {"pack " + d + "/show.json -o " + d + "/none/o.tiko", "cannot write " + d + "/none/o.tiko: No such file or directory"},
+      {"pack " + d + "/show.json -o " + d + "/file.txt/o.tiko", "cannot write " + d + "/file.txt/o.tiko: Not a directory"},
+      {"pack " + d + "/show.json -o " + d + "/sub", "cannot write " + d + "/sub: it is a folder"},
+      {"pack " + d + "/show.json -o " + d + "/show.tiko", "cannot write " + d + "/show.tiko: File too large", kSmall},
+      {"unpack " + d + "/none.tiko -o " + d + "/o", "cannot read " + d + "/none.tiko: No such file or directory"},
+      {"unpack " + package + " -o " + d + "/file.txt", "cannot write " + d + "/file.txt: Not a directory"},
+      {"unpack " + package + " -o " + d + "/file.txt/o", "cannot write " + d + "/file.txt/o: Not a directory"},
+      {"unpack " + package + " -o " + d + "/sub/out", "cannot write " + d + "/sub/out/picture0.png: it is a folder"},
+      {"unpack " + package + " -o " + d + "/new/deeper", "cannot write " + d + "/new/deeper/bop.wav: File too large",
+       kSmall},
+      {"unpack " + package + " -o " + d + "/old", "cannot write " + d + "/old/bop.wav: File too large", kSmall},
   };
   for (const auto& c : cases) {
-    const auto before = Snapshot(d);
-    ToolRun run;
-    {
-      const FileSizeLimit limit(16 << 10);
-      run = RunTool(c.args, dir);
-    }
-    EXPECT_EQ(run.status, 1) << c.args;
-    ExpectOneLine(run, c.message, c.args);
-    EXPECT_EQ(Snapshot(d), before) << c.args;
+    std::optional<FileSizeLimit> limit;
+    if (c.fileSizeLimit != 0) limit.emplace(c.fileSizeLimit);
+    ExpectRefused(c.args, dir, 1, c.message, c.args);
   }
 }
 
@@ -512,62 +498,41 @@ TEST(ToolUnpack, NeverWritesOverItsInputs) {
   const std::vector<uint8_t> show = authoring::WritePackage(test::ShowPackage());
   const struct {
     const char* what;
-    // Lays out the folder; returns the arguments.
-    std::function<std::string(const std::string& d)> setUp;
+    const char* package;  // where the package lies in the test's folder
+    const char* folder;   // the folder to unpack into, made beforehand
+    std::function<void(const std::string& d)> setUp;
     std::string message;  // after "tiko: -o: <folder>/"
   } cases[] = {
-      {"the package has an output's name",
-       [&](const std::string& d) {
-         fs::create_directory(d + "/out");
-         authoring::WriteFileBytes(d + "/out/picture0.png", show);
-         return "unpack " + d + "/out/picture0.png -o " + d + "/out";
-       },
+      {"the package has an output's name", "out/picture0.png", "out", [](const std::string&) {},
        "picture0.png is the same file as PACKAGE "},
-      {"the same folder, spelt through ..",
-       [&](const std::string& d) {
-         fs::create_directories(d + "/out/sub");
-         authoring::WriteFileBytes(d + "/out/package.json", show);
-         return "unpack " + fs::relative(d + "/out/package.json").string() + " -o " + d + "/out/sub/..";
-       },
+      {"the same folder, spelt through ..", "out/package.json", "out/sub/..", [](const std::string&) {},
        "package.json is the same file as PACKAGE "},
-      {"a hard link to the package",
-       [&](const std::string& d) {
-         fs::create_directory(d + "/out");
-         authoring::WriteFileBytes(d + "/p.tiko", show);
-         fs::create_hard_link(d + "/p.tiko", d + "/out/picture2.yuv422");
-         return "unpack " + d + "/p.tiko -o " + d + "/out";
-       },
+      {"a hard link to the package", "p.tiko", "out",
+       [](const std::string& d) { fs::create_hard_link(d + "/p.tiko", d + "/out/picture2.yuv422"); },
        "picture2.yuv422 is the same file as PACKAGE "},
-      {"a symbolic link to the package",
-       [&](const std::string& d) {
-         fs::create_directory(d + "/out");
-         authoring::WriteFileBytes(d + "/p.tiko", show);
-         fs::create_symlink(d + "/p.tiko", d + "/out/package.json");
-         return "unpack " + d + "/p.tiko -o " + d + "/out";
-       },
+      {"a symbolic link to the package", "p.tiko", "out",
+       [](const std::string& d) { fs::create_symlink(d + "/p.tiko", d + "/out/package.json"); },
        "package.json is the same file as PACKAGE "},
-      {"the cue waves' own folder",
-       [&](const std::string& d) {
-         authoring::WriteFileBytes(d + "/p.tiko", show);
-         authoring::WriteFileBytes(d + "/bop.wav", {1, 2, 3});
-         return "unpack " + d + "/p.tiko -o " + d;
-       },
+      {"the cue waves' own folder", "p.tiko", ".",
+       [](const std::string& d) { authoring::WriteFileBytes(d + "/bop.wav", {1, 2, 3}); },
        "bop.wav is the same file as actors[1].steps[2].cue "},
-      {"two outputs that are one file",
-       [&](const std::string& d) {
-         fs::create_directory(d + "/out");
-         authoring::WriteFileBytes(d + "/p.tiko", show);
+      {"two outputs that are one file", "p.tiko", "out",
+       [](const std::string& d) {
          authoring::WriteFileBytes(d + "/out/package.json", {1});
          fs::create_symlink(d + "/out/package.json", d + "/out/picture3.png");
-         return "unpack " + d + "/p.tiko -o " + d + "/out";
        },
        "package.json is the same file as -o "},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    const std::string args = c.setUp(dir.path());
-    const std::string folder = args.substr(args.rfind(" -o ") + 4);
-    ExpectRefused(args, dir, 2, "tiko: -o: " + folder + "/" + c.message, c.what);
+    const std::string d = dir.path();
+    fs::create_directories(d + "/out/sub");
+    authoring::WriteFileBytes(d + "/" + c.package, show);
+    c.setUp(d);
+    // The package spelt relative to the current folder, the folder absolute.
+    const std::string folder = d + "/" + c.folder;
+    ExpectRefused("unpack " + fs::relative(d + "/" + c.package).string() + " -o " + folder, dir, 2,
+                  "tiko: -o: " + folder + "/" + c.message, c.what);
   }
 }
 
