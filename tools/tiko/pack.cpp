@@ -401,10 +401,10 @@ struct UnpackedFile {
 // files of the same names included.
 void WriteAll(const std::string& dir, const std::vector<UnpackedFile>& files) {
   // Each pending file holds a descriptor until it is named.
-  rlimit open{};
-  if (::getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur < files.size() + kSpareDescriptors) {
-    open.rlim_cur = std::min<rlim_t>(open.rlim_max, files.size() + kSpareDescriptors);
-    ::setrlimit(RLIMIT_NOFILE, &open);
+  rlimit descriptors{};
+  if (::getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur < files.size() + kSpareDescriptors) {
+    descriptors.rlim_cur = std::min<rlim_t>(descriptors.rlim_max, files.size() + kSpareDescriptors);
+    ::setrlimit(RLIMIT_NOFILE, &descriptors);
   }
   std::vector<PendingFile> pending;
   for (const UnpackedFile& file : files) {
