@@ -1,13 +1,108 @@
 #include "pictures.h"
 
-#include <cstring>
-#include <filesystem>
+#include <fcntl.h>
+#include <spng.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "file_guard.h"
 #include "image/convert.h"
 #include "image/layout.h"
 #include "package/heap.h"
 
 namespace tiko::tool {
+namespace {
+
+// A PNG file opens with its 8-byte signature and the IHDR chunk: length,
+// type, then width and height as big-endian 32-bit numbers.
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr size_t kPngWidthAt = 16;
+constexpr size_t kPngSizeBytes = 24;
+
+uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+struct EncoderDeleter {
+  void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+
+}  // namespace
+
+std::vector<uint8_t> ReadInput(const std::string& path, size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[1 << 16];
+  while (bytes.size() < limit) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw ToolError("cannot read " + path + ": " + std::strerror(error));
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+host::RgbaImage ReadPicturePng(const std::string& path, uint8_t layout, uint8_t mask) {
+  // The size is checked from the header before anything is decoded, so that
+  // a small file that claims a huge picture is refused, not allocated.
+  const std::vector<uint8_t> head = ReadInput(path, kPngSizeBytes);
+  if (head.size() == kPngSizeBytes && std::equal(kPngSignature, kPngSignature + 8, head.begin())) {
+    const int64_t w = BigEndian32(&head[kPngWidthAt]), h = BigEndian32(&head[kPngWidthAt + 4]);
+    const std::string size = std::to_string(w) + " x " + std::to_string(h) + " pixels";
+    if (w > kMaxPictureSide || h > kMaxPictureSide) {
+      throw ToolError(path + ": " + size + "; pictures are at most " + std::to_string(kMaxPictureSide) +
+                      " pixels a side");
+    }
+    const int64_t pixels = PixelDataSize(layout, static_cast<int32_t>(w), static_cast<int32_t>(h));
+    const int64_t plane = MaskDataSize(mask, static_cast<int32_t>(w), static_cast<int32_t>(h));
+    if (pixels == kNoSize || plane == kNoSize || pixels + plane > kMaxDataSize) {
+      throw ToolError(path + ": " + size + " are more than a picture holds (at most " + std::to_string(kMaxDataSize) +
+                      " bytes of pixels and transparency)");
+    }
+  }
+  std::string error;
+  std::optional<host::RgbaImage> rgba = host::ReadPngRgba(path, kMaxPictureSide, &error);
+  if (!rgba) throw ToolError(path + ": " + error);
+  return std::move(*rgba);
+}
+
+std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha) {
+  std::vector<uint8_t> rgb;
+  if (!withAlpha) {
+    rgb.reserve(size_t(image.width) * image.height * 3);
+    for (size_t i = 0; i + 3 < image.pixels.size(); i += 4) rgb.insert(rgb.end(), &image.pixels[i], &image.pixels[i + 3]);
+  }
+  const std::vector<uint8_t>& data = withAlpha ? image.pixels : rgb;
+  std::unique_ptr<spng_ctx, EncoderDeleter> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+  if (!ctx) throw ToolError("out of memory");
+  spng_ihdr ihdr{};
+  ihdr.width = static_cast<uint32_t>(image.width);
+  ihdr.height = static_cast<uint32_t>(image.height);
+  ihdr.bit_depth = 8;
+  ihdr.color_type = withAlpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
+  int rc = spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+  if (rc == 0) rc = spng_set_ihdr(ctx.get(), &ihdr);
+  if (rc == 0) rc = spng_encode_image(ctx.get(), data.data(), data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+  size_t length = 0;
+  void* png = rc == 0 ? spng_get_png_buffer(ctx.get(), &length, &rc) : nullptr;
+  if (png == nullptr) throw ToolError(std::string("cannot encode a PNG picture: ") + spng_strerror(rc));
+  // The buffer is the encoder's own, from malloc.
+  const auto* bytes = static_cast<const uint8_t*>(png);
+  std::vector<uint8_t> out(bytes, bytes + length);
+  std::free(png);
+  return out;
+}
 
 std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t from, uint8_t to, int32_t width,
                                    int32_t height) {
@@ -19,13 +114,13 @@ std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t f
   image.pixelDataSize = static_cast<int32_t>(pixels.size());
   image.totalSize = image.pixelDataSize;
   image.data = static_cast<uint8_t*>(MemAlloc(pixels.size(), 0));
-  if (image.data == nullptr) throw Failure{"out of memory"};
+  if (image.data == nullptr) throw Failure("out of memory");
   std::memcpy(image.data, pixels.data(), pixels.size());
   const bool ok = ConvertImage(&image, to) == 1;
   std::vector<uint8_t> out;
   if (ok) out.assign(image.data, image.data + image.pixelDataSize);
   MemFree(image.data);
-  if (!ok) throw Failure{"picture conversion failed"};
+  if (!ok) throw Failure("picture conversion failed");
   return out;
 }
 
@@ -83,21 +178,28 @@ host::RgbaImage RgbaFromPicture(const std::vector<uint8_t>& data, uint8_t layout
   return rgba;
 }
 
-void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-  namespace fs = std::filesystem;
-  const std::string temporary = path + ".partial";
-  try {
-    authoring::WriteFileBytes(temporary, bytes);
-  } catch (const authoring::PackageError&) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw Failure{path + ": cannot write"};
+std::optional<PixelAt> FirstChangedPixel(const host::RgbaImage& rgba, const std::vector<uint8_t>& pixels,
+                                         uint8_t layout, uint8_t mask, uint8_t threshold) {
+  // The colours the stored pixels show, as unpack wrote them into the PNG.
+  const host::RgbaImage stored = RgbaFromPicture(pixels, layout, kMaskNone, rgba.width, rgba.height);
+  for (int32_t y = 0; y < rgba.height; ++y) {
+    for (int32_t x = 0; x < rgba.width; ++x) {
+      const size_t p = (size_t(y) * rgba.width + x) * 4;
+      const uint8_t alpha = rgba.pixels[p + 3];
+      // Colours that are never drawn may change freely: editors often clear
+      // them under full transparency.
+      const bool drawn = mask == kMaskByte ? alpha > 0 : (mask == kMaskBit ? alpha >= threshold : true);
+      if (drawn && !std::equal(&rgba.pixels[p], &rgba.pixels[p + 3], &stored.pixels[p])) return PixelAt{x, y};
+    }
   }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    throw Failure{path + ": cannot write"};
+  return std::nullopt;
+}
+
+void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+  try {
+    WriteFileAtomically(path, bytes);
+  } catch (const ToolError& e) {
+    throw Failure(e.what());
   }
 }
 

@@ -1,21 +1,42 @@
 // Pictures between the forms people edit (top-down RGBA, as in PNG files) and
 // the forms packages store, through the player's own conversions so that a
-// package shows what its author saw.
+// package shows what its author saw; and the whole-file reads of the
+// authoring commands, which say why a file cannot be read.
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "host/rgba_png.h"
 #include "package/writer.h"
 
 namespace tiko::tool {
 
-// A failure with its one-line message.
-struct Failure {
+// A ToolError under the name that the demo still catches.
+struct Failure : ToolError {
+  explicit Failure(const std::string& what) : ToolError(what), message(what) {}
   std::string message;
 };
+
+// A picture's side in pixels is a 16-bit field of its entry.
+inline constexpr int32_t kMaxPictureSide = 65535;
+
+// The file's bytes, at most `limit` of them. Throws ToolError
+// ("cannot read PATH: why").
+std::vector<uint8_t> ReadInput(const std::string& path, size_t limit = std::numeric_limits<size_t>::max());
+
+// A PNG picture that a package can hold in `layout` with `mask`, as RGBA.
+// Throws ToolError naming the file: unreadable, not a PNG, larger than a
+// picture can be.
+host::RgbaImage ReadPicturePng(const std::string& path, uint8_t layout, uint8_t mask);
+
+// The PNG file of a picture: RGBA, or RGB when `withAlpha` is false. Throws
+// ToolError.
+std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha);
 
 // Pixel data from one layout to another. Throws Failure.
 std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t from, uint8_t to, int32_t width,
@@ -33,8 +54,17 @@ authoring::PictureDesc PictureFromRgba(const host::RgbaImage& rgba, uint8_t layo
 host::RgbaImage RgbaFromPicture(const std::vector<uint8_t>& data, uint8_t layout, uint8_t mask, int32_t width,
                                 int32_t height);
 
-// Writes through a temporary file renamed into place, so that a failure never
-// leaves a half-written file that looks complete. Throws Failure.
+// Where (x, y from the top-left) `rgba` first shows other colours than the
+// stored `pixels` in `layout` give, among the pixels that `mask` draws;
+// nothing when they agree. The sizes must agree.
+struct PixelAt {
+  int32_t x;
+  int32_t y;
+};
+std::optional<PixelAt> FirstChangedPixel(const host::RgbaImage& rgba, const std::vector<uint8_t>& pixels,
+                                         uint8_t layout, uint8_t mask, uint8_t threshold);
+
+// Writes through a file named only when complete. Throws Failure.
 void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace tiko::tool
