@@ -105,7 +105,9 @@ constexpr size_t kHiddenNameBytes = 4096;
 char gHiddenNames[kHiddenSlots][kHiddenNameBytes];
 std::atomic<bool> gHiddenUsed[kHiddenSlots];
 
-volatile std::sig_atomic_t gStopSignal = 0;
+// Read by every thread of a command; lock-free, so the handler may set it.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 int ClaimHiddenSlot(const std::string& name) {
   if (name.size() >= kHiddenNameBytes) return -1;
@@ -123,10 +125,8 @@ void ReleaseHiddenSlot(int slot) {
 }
 
 void OnStopSignal(int signal) {
-  if (gStopSignal == 0) {
-    gStopSignal = signal;
-    return;
-  }
+  int none = 0;
+  if (gStopSignal.compare_exchange_strong(none, signal)) return;
   // The second one: nothing more is finished. unlink and _exit are safe here.
   for (int slot = 0; slot < kHiddenSlots; ++slot) {
     if (gHiddenUsed[slot].load()) ::unlink(gHiddenNames[slot]);
@@ -234,16 +234,13 @@ PendingFile PendingFile::Create(const std::string& path) {
   }
   const fs::path p(path);
   file.writePath_ = (p.parent_path() / ("." + p.filename().string() + ".part")).string();
-  file.slot_ = ClaimHiddenSlot(file.writePath_);
   const int fd = ::open(file.writePath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    const int error = errno;
-    ReleaseHiddenSlot(file.slot_);
-    file.slot_ = -1;
-    file.writePath_.clear();
-    throw ToolError("cannot write " + path + ": " + Reason(error));
-  }
+  if (fd < 0) throw ToolError("cannot write " + path + ": " + Reason(errno));
   ::close(fd);
+  // From here on the hidden file goes with this object; the signals remove
+  // it too while there is room to note it.
+  file.hidden_ = true;
+  file.slot_ = ClaimHiddenSlot(file.writePath_);
   return file;
 }
 
@@ -255,6 +252,7 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     path_ = std::move(other.path_);
     writePath_ = std::move(other.writePath_);
     fd_ = std::exchange(other.fd_, -1);
+    hidden_ = std::exchange(other.hidden_, false);
     slot_ = std::exchange(other.slot_, -1);
     committed_ = std::exchange(other.committed_, false);
     other.writePath_.clear();
@@ -267,11 +265,10 @@ PendingFile::~PendingFile() { Discard(); }
 void PendingFile::Discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (slot_ >= 0) {
-    if (!committed_) ::unlink(writePath_.c_str());
-    ReleaseHiddenSlot(slot_);
-    slot_ = -1;
-  }
+  if (hidden_ && !committed_) ::unlink(writePath_.c_str());
+  hidden_ = false;
+  ReleaseHiddenSlot(slot_);
+  slot_ = -1;
 }
 
 void PendingFile::Commit() {
@@ -305,13 +302,19 @@ void PendingFile::Commit() {
   Discard();
 }
 
-void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-  PendingFile file = PendingFile::Create(path);
+void WriteBytes(const PendingFile& file, const std::vector<uint8_t>& bytes) {
   std::FILE* out = std::fopen(file.writePath().c_str(), "wb");
-  if (out == nullptr) throw ToolError("cannot write " + path + ": " + Reason(errno));
+  if (out == nullptr) throw ToolError("cannot write " + file.path() + ": " + Reason(errno));
   const size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), out);
   const int error = written == bytes.size() ? 0 : errno;
-  if (std::fclose(out) != 0 || error != 0) throw ToolError("cannot write " + path + ": " + Reason(error != 0 ? error : errno));
+  if (std::fclose(out) != 0 || error != 0) {
+    throw ToolError("cannot write " + file.path() + ": " + Reason(error != 0 ? error : errno));
+  }
+}
+
+void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+  PendingFile file = PendingFile::Create(path);
+  WriteBytes(file, bytes);
   file.Commit();
 }
 
@@ -329,12 +332,15 @@ StopSignals::~StopSignals() {
   for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous_[i], nullptr);
 }
 
-int StopSignals::Received() { return gStopSignal; }
+int StopSignals::Received() { return gStopSignal.load(); }
 
-int StopSignals::ExitStatus() { return gStopSignal == 0 ? 0 : kShellSignalBase + gStopSignal; }
+int StopSignals::ExitStatus() {
+  const int signal = gStopSignal.load();
+  return signal == 0 ? 0 : kShellSignalBase + signal;
+}
 
 const char* StopSignals::Name() {
-  switch (gStopSignal) {
+  switch (gStopSignal.load()) {
     case SIGINT:
       return "SIGINT";
     case SIGTERM:

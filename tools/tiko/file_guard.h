@@ -89,10 +89,14 @@ class PendingFile {
 
   std::string path_;
   std::string writePath_;
-  int fd_ = -1;      // the unnamed file, or -1
-  int slot_ = -1;    // the hidden name's place among those the signals remove
+  int fd_ = -1;         // the unnamed file, or -1
+  bool hidden_ = false;  // written under a hidden name instead
+  int slot_ = -1;       // the hidden name's place among those the signals remove, or -1
   bool committed_ = false;
 };
+
+// Writes `bytes` into the pending file (not yet named). Throws ToolError.
+void WriteBytes(const PendingFile& file, const std::vector<uint8_t>& bytes);
 
 // Writes `bytes` to `path` through a PendingFile. Throws ToolError.
 void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);

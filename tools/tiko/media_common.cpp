@@ -42,6 +42,8 @@ CodecContextPtr OpenDecoder(const AVStream* stream, const std::string& what) {
   int status = avcodec_parameters_to_context(context.get(), stream->codecpar);
   if (status >= 0) {
     context->pkt_timebase = stream->time_base;
+    // Decoders may use threads of their own (0: as many as they find useful).
+    context->thread_count = 0;
     status = avcodec_open2(context.get(), codec, nullptr);
   }
   if (status < 0) throw MediaError("cannot decode " + what + ": " + AvErrorText(status));

@@ -330,6 +330,9 @@ void OpenVideoEncoder(VideoOutput::State& s, AVCodecID id) {
   }
   if ((s.format->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   SetQuality(e, codec, s.width, s.height, av_q2d(s.frameRate));
+  // The encoder's own threads (0: as many as it finds useful): the render
+  // runs beside it on other threads of its own.
+  e->thread_count = 0;
   const int status = avcodec_open2(e, codec, nullptr);
   if (status < 0) throw MediaError("cannot write " + s.path + ": " + codec->name + ": " + AvErrorText(status));
 

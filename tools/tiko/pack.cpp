@@ -410,13 +410,7 @@ void WriteAll(const std::string& dir, const std::vector<UnpackedFile>& files) {
   for (const UnpackedFile& file : files) {
     const std::string path = (fs::path(dir) / file.name).string();
     pending.push_back(PendingFile::Create(path));
-    std::FILE* out = std::fopen(pending.back().writePath().c_str(), "wb");
-    if (out == nullptr) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
-    const size_t written = file.bytes.empty() ? 0 : std::fwrite(file.bytes.data(), 1, file.bytes.size(), out);
-    const int error = written == file.bytes.size() ? 0 : errno;
-    if (std::fclose(out) != 0 || error != 0) {
-      throw ToolError("cannot write " + path + ": " + std::strerror(error != 0 ? error : errno));
-    }
+    WriteBytes(pending.back(), file.bytes);
   }
   // Naming is a rename in the same folder: should one still fail, the names
   // that were new go again; a file that was there holds its new content.

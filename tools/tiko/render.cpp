@@ -9,7 +9,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
+#include "channel.h"
 #include "commands.h"
 #include "eyes_csv.h"
 #include "file_guard.h"
@@ -79,6 +81,9 @@ struct StageClock {
       ~Add() { clock->seconds[stage] += std::chrono::duration<double>(Clock::now() - start).count(); }
     } add{this, stage, start};
     return work();
+  }
+  void Merge(const StageClock& other) {
+    for (const auto& [stage, time] : other.seconds) seconds[stage] += time;
   }
 };
 
@@ -239,65 +244,160 @@ std::optional<int64_t> ExpectedFrames(const Render& r) {
   return limit;
 }
 
-// The output frame for render `index`: bottom-up of the output's size, or
-// null for the player's background. Null with `ended` once the input has no
-// more.
-const uint8_t* NextFrame(Render& r, int64_t index, bool* ended) {
-  *ended = false;
-  if (!r.input) return r.background.empty() ? nullptr : r.background.data();
-  const std::vector<uint8_t>* frame =
-      r.clock.Time(kStageDecode, [&] { return r.input->FrameAt(static_cast<double>(index) / r.rate, r.rate); });
-  *ended = frame == nullptr;
-  return frame == nullptr ? nullptr : frame->data();
-}
+// A picture on its way from the decoder to the player: bottom-up, of the
+// output's size; none for the background.
+struct Decoded {
+  int64_t index = 0;
+  std::vector<uint8_t> pixels;
+  bool none = true;
+};
 
-void RenderFrames(Render& r, CTikoPlayer& player, host::MemoryWindow& window, VideoOutput& output, CueSounds& cues) {
-  const std::optional<int64_t> limit = FrameLimit(r);
-  ProgressBar progress(!r.options.quiet && ErrorsGoToTerminal(), ExpectedFrames(r));
-  const bool identity = host::IsIdentity(r.stage);
-  std::vector<uint8_t> playerFrame(identity ? 0 : size_t(r.stage.playerWidth) * r.stage.playerHeight * kBytesPerPixel);
-  std::vector<uint8_t> outputFrame(identity ? 0 : size_t(r.width) * r.height * kBytesPerPixel);
-  size_t wavesSeen = 0;
-  for (int64_t index = 0; (!limit || index < *limit) && StopSignals::Received() == 0; ++index) {
-    bool ended = false;
-    const uint8_t* frame = NextFrame(r, index, &ended);
-    if (ended) break;
-    const FrameEyes eyes =
-        r.clock.Time(kStageDetect, [&] { return EyesFor(r.eyes, index, frame, r.width, r.height); });
-    const uint8_t* shown = frame;
-    if (!identity && frame != nullptr) {
-      host::FrameToPlayer(r.stage, frame, playerFrame.data(), true);
-      shown = playerFrame.data();
+// Frames waiting between two stages: enough to ride out an uneven frame, few
+// enough to keep memory small at large sizes.
+constexpr size_t kPipelineDepth = 3;
+
+// The three stages of a render run side by side: decoding on one thread,
+// eyes and the player on the calling one (the player's own thread), and
+// encoding on a third, with frame buffers handed round rather than made anew.
+class RenderPipeline {
+ public:
+  RenderPipeline(Render& r, CTikoPlayer& player, host::MemoryWindow& window, VideoOutput& output, CueSounds& cues)
+      : r_(r), player_(player), window_(window), output_(output), cues_(cues) {}
+
+  void Run() {
+    std::thread decoder([this] { Guard(decodeError_, [this] { Decode(); }, decoded_); });
+    std::thread encoder([this] { Guard(encodeError_, [this] { Encode(); }, toEncode_); });
+    try {
+      Play();
+    } catch (...) {
+      playError_ = std::current_exception();
     }
-    r.clock.Time(kStagePlayer, [&] {
-      std::vector<host::EyePoint> seen;
-      for (const host::EyePoint& eye : eyes.eyes) seen.push_back(host::FrameEyeToPlayer(r.stage, eye));
-      for (const host::EyePoint& eye : r.eyes.reporter.Next(seen)) player.SetEyePosition(eye.x, eye.y);
-      return player.RenderAt(shown, r.at.x, r.at.y, 0);
-    });
-    for (; wavesSeen < window.waves().size(); ++wavesSeen) cues.Add(window.waves()[wavesSeen].path, index);
-    r.clock.Time(kStageEncode, [&] {
-      if (identity) {
-        output.Write(window.pixels().data());
-        return 0;
+    decoded_.Close();
+    toEncode_.Close();
+    decoder.join();
+    encoder.join();
+    r_.clock.Merge(decodeClock_);
+    r_.clock.Merge(encodeClock_);
+    for (const std::exception_ptr& error : {playError_, decodeError_, encodeError_}) {
+      if (error) std::rethrow_exception(error);
+    }
+  }
+
+ private:
+  // Runs a stage's work; a failure is kept for Run and closes the stage's
+  // channel so that the others stop too.
+  template <typename Work, typename Item>
+  static void Guard(std::exception_ptr& error, Work work, Channel<Item>& channel) {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    channel.Close();
+  }
+
+  void Decode() {
+    const std::optional<int64_t> limit = FrameLimit(r_);
+    for (int64_t index = 0; (!limit || index < *limit) && StopSignals::Received() == 0; ++index) {
+      Decoded item{index, {}, true};
+      if (r_.input) {
+        const std::vector<uint8_t>* frame = decodeClock_.Time(
+            kStageDecode, [&] { return r_.input->FrameAt(static_cast<double>(index) / r_.rate, r_.rate); });
+        if (frame == nullptr) return;
+        item.pixels = spareDecoded_.TryPop().value_or(std::vector<uint8_t>());
+        item.pixels.assign(frame->begin(), frame->end());
+        item.none = false;
       }
-      // What the player's frame leaves of the output (the margins of fit)
-      // shows the input as it is.
-      if (frame != nullptr && r.fit == host::StageFit::kFit) {
-        const size_t rowBytes = size_t(r.width) * kBytesPerPixel;
-        for (int32_t row = 0; row < r.height; ++row) {
-          std::memcpy(outputFrame.data() + rowBytes * row, frame + rowBytes * (r.height - 1 - row), rowBytes);
+      if (!decoded_.Push(std::move(item))) return;
+    }
+  }
+
+  void Encode() {
+    while (std::optional<std::vector<uint8_t>> frame = toEncode_.Pop()) {
+      encodeClock_.Time(kStageEncode, [&] {
+        output_.Write(frame->data());
+        return 0;
+      });
+      spareEncoded_.TryPush(std::move(*frame));
+    }
+  }
+
+  // The player's stage: the eyes, the render, and the output frame cut from
+  // what the player presented.
+  void Play() {
+    ProgressBar progress(!r_.options.quiet && ErrorsGoToTerminal(), ExpectedFrames(r_));
+    const bool identity = host::IsIdentity(r_.stage);
+    const size_t frameBytes = size_t(r_.width) * r_.height * kBytesPerPixel;
+    std::vector<uint8_t> playerFrame(identity ? 0
+                                              : size_t(r_.stage.playerWidth) * r_.stage.playerHeight * kBytesPerPixel);
+    size_t wavesSeen = 0;
+    while (std::optional<Decoded> item = decoded_.Pop()) {
+      const uint8_t* frame =
+          item->none ? (r_.background.empty() ? nullptr : r_.background.data()) : item->pixels.data();
+      const FrameEyes eyes =
+          r_.clock.Time(kStageDetect, [&] { return EyesFor(r_.eyes, item->index, frame, r_.width, r_.height); });
+      std::vector<uint8_t> out = spareEncoded_.TryPop().value_or(std::vector<uint8_t>());
+      out.resize(frameBytes);
+      r_.clock.Time(kStagePlayer, [&] {
+        const uint8_t* shown = frame;
+        if (!identity && frame != nullptr) {
+          host::FrameToPlayer(r_.stage, frame, playerFrame.data(), true);
+          shown = playerFrame.data();
+        }
+        std::vector<host::EyePoint> seen;
+        for (const host::EyePoint& eye : eyes.eyes) seen.push_back(host::FrameEyeToPlayer(r_.stage, eye));
+        for (const host::EyePoint& eye : r_.eyes.reporter.Next(seen)) player_.SetEyePosition(eye.x, eye.y);
+        player_.RenderAt(shown, r_.at.x, r_.at.y, 0);
+        CutOutput(frame, out.data());
+        return 0;
+      });
+      for (; wavesSeen < window_.waves().size(); ++wavesSeen) cues_.Add(window_.waves()[wavesSeen].path, item->index);
+      if (!item->none) spareDecoded_.TryPush(std::move(item->pixels));
+      if (!toEncode_.Push(std::move(out))) return;  // the encoder has failed
+      r_.frames = item->index + 1;
+      progress.Update(r_.frames);
+    }
+    progress.Finish(r_.frames, StopSignals::Received() == 0);
+  }
+
+  // The output frame, top-down, from the window: the player's frame itself,
+  // or the part of it over the output. What it leaves of the output (the
+  // margins of fit) shows the input as it is.
+  void CutOutput(const uint8_t* frame, uint8_t* out) const {
+    const size_t rowBytes = size_t(r_.width) * kBytesPerPixel;
+    if (host::IsIdentity(r_.stage)) {
+      std::memcpy(out, window_.pixels().data(), rowBytes * r_.height);
+      return;
+    }
+    if (r_.fit == host::StageFit::kFit) {
+      for (int32_t row = 0; row < r_.height; ++row) {
+        if (frame != nullptr) {
+          std::memcpy(out + rowBytes * row, frame + rowBytes * (r_.height - 1 - row), rowBytes);
+        } else {
+          std::memset(out + rowBytes * row, 0, rowBytes);
         }
       }
-      host::PlayerToFrame(r.stage, window.pixels().data(), outputFrame.data());
-      output.Write(outputFrame.data());
-      return 0;
-    });
-    r.frames = index + 1;
-    progress.Update(r.frames);
+    }
+    host::PlayerToFrame(r_.stage, window_.pixels().data(), out);
   }
-  progress.Finish(r.frames, StopSignals::Received() == 0);
-}
+
+  Render& r_;
+  CTikoPlayer& player_;
+  host::MemoryWindow& window_;
+  VideoOutput& output_;
+  CueSounds& cues_;
+  Channel<Decoded> decoded_{kPipelineDepth};
+  Channel<std::vector<uint8_t>> toEncode_{kPipelineDepth};
+  // Buffers that went through, for the next frames: never more than the
+  // frames in flight.
+  Channel<std::vector<uint8_t>> spareDecoded_{kPipelineDepth + 2};
+  Channel<std::vector<uint8_t>> spareEncoded_{kPipelineDepth + 2};
+  StageClock decodeClock_;
+  StageClock encodeClock_;
+  std::exception_ptr playError_;
+  std::exception_ptr decodeError_;
+  std::exception_ptr encodeError_;
+};
 
 // The output's sound: the input's own, with the cues laid over it; empty
 // when there is neither.
@@ -435,7 +535,7 @@ int RunRender(const RenderOptions& o) {
   VideoOutput output = VideoOutput::Open(o.output, r.width, r.height, r.rate);
   CueSounds cues;
 
-  RenderFrames(r, *player, window, output, cues);
+  RenderPipeline(r, *player, window, output, cues).Run();
   const int stop = StopSignals::ExitStatus();
   if (r.frames == 0) {
     if (stop != 0) throw ToolError("stopped before the first frame", stop);
