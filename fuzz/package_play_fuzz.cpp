@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool opened =
       player->OpenSized(&window, File().path.c_str(), &bitmap, kFrameWidth, kFrameHeight) == 1;
   Require(bitmap.deleted == 1, "background not taken");
-  if (!opened) Require(TikoGetLastError() == 0xC0000001u, "refused load without its status");
+  if (!opened) Require(TikoGetLastError() == TIKO_STATUS_UNSUCCESSFUL, "refused load without its status");
 
   int32_t renders = 0;
   for (int32_t n = 0; n < kFrames; ++n) {

@@ -21,7 +21,6 @@ namespace {
 using playertest::RecordingBitmap;
 using playertest::RecordingWindow;
 
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint32_t kUntouched = 0x1234u;
 
 class PlayerLifecycle : public test::CountedBackendTest {
@@ -100,9 +99,9 @@ TEST_F(PlayerLifecycle, EachFailingOpenStepLeavesWhatItAcquiredSoFar) {
       {"draw set-up", [](auto&, auto&, auto&, uint64_t) { testing::FailDrawBegin(true); },
        {1, 1, 2, 1, 1, kUntouched}},
       {"package missing", [](auto&, auto&, std::u16string& path, uint64_t) { path += u".missing"; },
-       {1, 1, 2, 1, 1, kLoadFailed}},
+       {1, 1, 2, 1, 1, TIKO_STATUS_UNSUCCESSFUL}},
       {"package memory", [](auto&, auto&, auto&, uint64_t first) { testing::FailAllocation(first + 2); },
-       {1, 1, 2, 1, 1, kLoadFailed}},
+       {1, 1, 2, 1, 1, TIKO_STATUS_UNSUCCESSFUL}},
   };
   for (const FailingStep& step : steps) {
     SCOPED_TRACE(step.name);

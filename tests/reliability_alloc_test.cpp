@@ -34,7 +34,6 @@ constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3;
 constexpr int32_t kShowFrames = 200;
 constexpr int32_t kChangedFrames = 20;
 constexpr int32_t kFrames = kShowFrames + kChangedFrames;
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint32_t kUntouched = 0x1234u;
 // The open allocates the frame and the background buffer before the package.
 constexpr uint64_t kBuffersBeforeLoad = 2;
@@ -188,7 +187,7 @@ void ReliabilityAlloc::Sweep(bool forever) {
       // A buffer of the open, or the package load: the open is refused and
       // only a failed load sets the last error.
       EXPECT_EQ(s.opened, 0);
-      EXPECT_EQ(s.lastError, n > clean.afterCreate + kBuffersBeforeLoad ? kLoadFailed : kUntouched);
+      EXPECT_EQ(s.lastError, n > clean.afterCreate + kBuffersBeforeLoad ? TIKO_STATUS_UNSUCCESSFUL : kUntouched);
       if (!forever) {
         EXPECT_EQ(s.prints, clean.prints);
         EXPECT_EQ(s.results, clean.results);

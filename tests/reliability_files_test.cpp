@@ -34,7 +34,6 @@ using reliability::FingerprintWindow;
 constexpr int32_t kWidth = 80;
 constexpr int32_t kHeight = 60;
 constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3;
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 // Enough frames for every picture of the show to be fetched: the stripe's
 // second look comes at frame 14.
 constexpr int32_t kFrames = 40;
@@ -164,7 +163,7 @@ TEST_F(ReliabilityFiles, CutAtEveryByte) {
     if (cut < tablesEnd_) {
       // A cut in the tables refuses the whole package.
       EXPECT_EQ(p.opened, 0);
-      EXPECT_EQ(p.lastError, kLoadFailed);
+      EXPECT_EQ(p.lastError, TIKO_STATUS_UNSUCCESSFUL);
       EXPECT_TRUE(p.prints.empty());
       ++refused;
       continue;
@@ -282,7 +281,7 @@ TEST_F(ReliabilityFiles, FailingAndShortReadsAtEveryRead) {
       ExpectNothingHeld(what);
       if (n <= clean.afterOpen) {
         EXPECT_EQ(s.opened, 0);
-        EXPECT_EQ(s.lastError, kLoadFailed);
+        EXPECT_EQ(s.lastError, TIKO_STATUS_UNSUCCESSFUL);
         EXPECT_TRUE(s.prints.empty());
         continue;
       }
@@ -333,7 +332,7 @@ TEST_F(ReliabilityFiles, DataOffsetsBeyondTheEndOrAt2To31) {
       const Playback p = Play(dir_.Write("offset.tiko", bytes));
       if (c.refused) {
         EXPECT_EQ(p.opened, 0);
-        EXPECT_EQ(p.lastError, kLoadFailed);
+        EXPECT_EQ(p.lastError, TIKO_STATUS_UNSUCCESSFUL);
         continue;
       }
       EXPECT_EQ(p.opened, 1);

@@ -39,7 +39,6 @@ using Bytes = std::vector<uint8_t>;
 using reliability::FingerprintWindow;
 using reliability::PatternBitmap;
 
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint64_t kSlack = 4096;  // records and small tables
 
 class ReliabilityNumbers : public test::CountedBackendTest {
@@ -513,7 +512,7 @@ TEST_F(ReliabilityNumbers, PathsAtTheLimitAndCuePathsThatDoNotFit) {
     testing::ResetSounds();
     EXPECT_EQ(player->OpenSized(&window, wide.c_str(), nullptr, 32, 24), c.opens ? 1 : 0);
     if (!c.opens) {
-      EXPECT_EQ(TikoGetLastError(), kLoadFailed);
+      EXPECT_EQ(TikoGetLastError(), TIKO_STATUS_UNSUCCESSFUL);
     }
     EXPECT_EQ(player->ChangePackage(wide.c_str()), c.opens ? 1 : 0);
     for (int32_t n = 0; n < 3; ++n) player->RenderBackground();
