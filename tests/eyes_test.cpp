@@ -245,8 +245,8 @@ TEST(TickEyeCountdowns, HidesInTheSixteenthRenderAndKeepsThePosition) {
 class PlayerEyes : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    live_ = testing::LiveBlocks();
+    counting::ResetHeap();
+    live_ = counting::LiveBlocks();
     eyes_ = playertest::WriteDesc(dir_, "eyes.tiko", playertest::EyePackage());
     player_ = CreatePlayer();
     ASSERT_NE(player_, nullptr);
@@ -254,7 +254,7 @@ class PlayerEyes : public ::testing::Test {
   }
   void TearDown() override {
     player_->Release();
-    EXPECT_EQ(testing::LiveBlocks(), live_);
+    EXPECT_EQ(counting::LiveBlocks(), live_);
   }
   const Actor& EyeActor(int i) const { return player_->package->actors[i]; }
 

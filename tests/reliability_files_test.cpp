@@ -243,15 +243,15 @@ TEST_F(ReliabilityFiles, FailingAndShortReadsAtEveryRead) {
     const std::u16string wide = test::Wide(show);
     s.opened = player->OpenSized(&window, wide.c_str(), nullptr, kWidth, kHeight);
     if (s.opened == 0) s.lastError = TikoGetLastError();
-    s.afterOpen = testing::ReadCount();
+    s.afterOpen = counting::ReadCount();
     for (int32_t n = 0; n < kAllFrames; ++n) {
       if (n == kShowFrames) {
-        s.beforeChange = testing::ReadCount();
+        s.beforeChange = counting::ReadCount();
         s.changed = player->ChangePackage(rich.c_str());
-        s.afterChange = testing::ReadCount();
+        s.afterChange = counting::ReadCount();
       }
       if (n % 10 == 1) player->SetEyePosition(90 + n, 70);
-      s.readsBefore.push_back(testing::ReadCount());
+      s.readsBefore.push_back(counting::ReadCount());
       player->RenderBackground();
       s.loaded.push_back(LoadedPictures(player));
     }
@@ -259,24 +259,24 @@ TEST_F(ReliabilityFiles, FailingAndShortReadsAtEveryRead) {
     s.prints = window.prints;
     return s;
   };
-  testing::ResetFiles();
+  counting::ResetFiles();
   const Session clean = session();
   ASSERT_EQ(clean.opened, 1);
   ASSERT_EQ(clean.changed, 1);
-  const uint64_t reads = testing::ReadCount();
+  const uint64_t reads = counting::ReadCount();
   ASSERT_GT(clean.beforeChange, clean.afterOpen + 5);  // the show's pictures are read while it plays
 
   const uint64_t bare = reliability::Fingerprint(Bytes(kFrameBytes, 0).data(), kFrameBytes);
   uint64_t sessions = 0;
-  for (const auto fault : {testing::ReadFault::kFail, testing::ReadFault::kShort}) {
+  for (const auto fault : {counting::ReadFault::kFail, counting::ReadFault::kShort}) {
     for (const uint64_t n : reliability::Cases(1, reads)) {
       const std::string what =
-          std::string(fault == testing::ReadFault::kFail ? "failing" : "short") + " read " + std::to_string(n);
+          std::string(fault == counting::ReadFault::kFail ? "failing" : "short") + " read " + std::to_string(n);
       SCOPED_TRACE(what);
-      testing::ResetFiles();
-      testing::FailRead(n, fault);
+      counting::ResetFiles();
+      counting::FailRead(n, fault);
       const Session s = session();
-      testing::FailRead(0, testing::ReadFault::kNone);
+      counting::FailRead(0, counting::ReadFault::kNone);
       ++sessions;
       ExpectNothingHeld(what);
       if (n <= clean.afterOpen) {
