@@ -12,6 +12,7 @@
 #include "image/layout.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 
 namespace tiko {
 namespace {
@@ -70,19 +71,8 @@ Picture Bgr(int32_t width, int32_t height, const Bytes& pixels) {
   return Picture(kFormatBgr24, width, height, kMaskNone, pixels, {});
 }
 
-class ImageConvertTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    counting::ResetHeap();
-    live_ = counting::LiveBlocks();
-  }
-  // Every test gives back everything it took.
-  void TearDown() override {
-    counting::FailAllocation(0);
-    EXPECT_EQ(counting::LiveBlocks(), live_);
-  }
-  int64_t live_ = 0;
-};
+// Every test gives back everything it took.
+using ImageConvertTest = test::CountedBackendTest;
 
 TEST_F(ImageConvertTest, OwnFormatSucceedsWithoutAllocating) {
   for (uint8_t format : {kFormatBgr24, kFormatYuv422, kFormatYuv420, uint8_t{102}, uint8_t{0}}) {

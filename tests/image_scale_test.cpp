@@ -12,6 +12,7 @@
 #include "package/fetch.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -132,18 +133,11 @@ Bytes Expected(const Image& source, int dw, int dh) {
   return out;
 }
 
-class ImageScaleTest : public ::testing::Test {
+class ImageScaleTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    counting::ResetHeap();
-    counting::ResetFiles();
-    live_ = counting::LiveBlocks();
-  }
   void TearDown() override {
-    counting::FailAllocation(0);
-    counting::FailRead(0, counting::ReadFault::kNone);
     if (package_ != nullptr) FreePackage(package_);
-    EXPECT_EQ(counting::LiveBlocks(), live_);
+    CountedBackendTest::TearDown();
   }
 
   // A package holding `picture`, loaded from a file; its picture 0 fetched.
@@ -159,7 +153,6 @@ class ImageScaleTest : public ::testing::Test {
 
   test::TempDir dir_;
   Package* package_ = nullptr;
-  int64_t live_ = 0;
 };
 
 TEST_F(ImageScaleTest, CurrentSizeReturnsNoneAndChangesNothing) {

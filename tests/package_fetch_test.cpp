@@ -13,6 +13,7 @@
 #include "package/fetch.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -74,18 +75,11 @@ Bytes Decoded(const PictureDesc& compressed) {
 
 Bytes AllOf(const Image& image) { return Bytes(image.data, image.data + image.totalSize); }
 
-class PackageFetchTest : public ::testing::Test {
+class PackageFetchTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    counting::ResetHeap();
-    counting::ResetFiles();
-    live_ = counting::LiveBlocks();
-  }
   void TearDown() override {
-    counting::FailAllocation(0);
-    counting::FailRead(0, counting::ReadFault::kNone);
     FreePackage(package_);
-    EXPECT_EQ(counting::LiveBlocks(), live_);
+    CountedBackendTest::TearDown();
   }
 
   // Writes and loads a package of these pictures; `cut` bytes are taken off
@@ -113,7 +107,6 @@ class PackageFetchTest : public ::testing::Test {
   std::string path_;
   authoring::PackageLayout layout_;
   Package* package_ = nullptr;
-  int64_t live_ = 0;
 };
 
 TEST_F(PackageFetchTest, PackageWithoutPictures) {

@@ -6,6 +6,7 @@
 #include "package/format.h"
 #include "package/loader.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -19,20 +20,8 @@ using test::Load;
 using test::TempDir;
 
 // Every test ends with nothing allocated and no file open.
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    counting::ResetHeap();
-    counting::ResetFiles();
-    liveBefore_ = counting::LiveBlocks();
-    filesBefore_ = counting::OpenFiles();
-  }
-  void TearDown() override {
-    counting::FailAllocation(0);
-    counting::FailRead(0, counting::ReadFault::kNone);
-    EXPECT_EQ(counting::LiveBlocks(), liveBefore_);
-    EXPECT_EQ(counting::OpenFiles(), filesBefore_);
-  }
 
   // Loads `bytes` from a file; expects a refusal that leaves nothing behind.
   void ExpectRefused(const std::vector<uint8_t>& bytes, const std::string& what) {
@@ -40,8 +29,7 @@ class LoaderTest : public ::testing::Test {
     Package* package = reinterpret_cast<Package*>(uintptr_t{1});
     EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << what;
     EXPECT_EQ(package, nullptr) << what;
-    EXPECT_EQ(counting::LiveBlocks(), liveBefore_) << what;
-    EXPECT_EQ(counting::OpenFiles(), filesBefore_) << what;
+    ExpectNothingHeld(what);
   }
 
   Package* LoadOk(const std::vector<uint8_t>& bytes) {
@@ -52,8 +40,6 @@ class LoaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  int64_t liveBefore_ = 0;
-  int64_t filesBefore_ = 0;
 };
 
 void Patch32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) { WriteU32(bytes.data() + at, value); }
@@ -304,8 +290,7 @@ TEST_F(LoaderTest, AllocationFailureAtEveryAllocationRefusesAndFreesAll) {
       package = reinterpret_cast<Package*>(uintptr_t{1});
       EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << n;
       EXPECT_EQ(package, nullptr);
-      EXPECT_EQ(counting::LiveBlocks(), liveBefore_) << n;
-      EXPECT_EQ(counting::OpenFiles(), filesBefore_) << n;
+      ExpectNothingHeld("allocation " + std::to_string(n) + (forever ? " and on" : ""));
     }
   }
   counting::FailAllocation(0);
@@ -323,8 +308,7 @@ TEST_F(LoaderTest, FailingAndShortReadsRefuseAndFreeAll) {
       counting::ResetFiles();
       counting::FailRead(n, fault);
       EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << n;
-      EXPECT_EQ(counting::LiveBlocks(), liveBefore_) << n;
-      EXPECT_EQ(counting::OpenFiles(), filesBefore_) << n;
+      ExpectNothingHeld("read " + std::to_string(n));
     }
   }
 }
