@@ -110,8 +110,6 @@ TEST(PlaceEyeActors, AnActorWithoutStepsMovesButStaysHidden) {
   EXPECT_EQ(stage.actors[0].y, 0);
 }
 
-TEST(PlaceEyeActors, NoPackageIsLeftAlone) { PlaceEyeActors(nullptr, 10, 10, kEyeKeyFirst); }
-
 // Slots and both eye actors, for the report sequences.
 struct Eyes {
   EyeSlots slots{};
