@@ -38,7 +38,7 @@ TEST(SimdIntake, HalvingTakesEveryOtherPixelOfEveryOtherRow) {
         const Source source = TightSource(rng, width, height, padding);
         const size_t outBytes = size_t(width) * size_t(height) * 3;
         Guarded reference(outBytes);
-        HalveBgrFrame_Ref(source.bytes.data(), source.rowBytes, width, height, reference.data());
+        HalveBgrFrameRef(source.bytes.data(), source.rowBytes, width, height, reference.data());
         std::vector<uint8_t> expected(outBytes);
         for (int32_t r = 0; r < height; ++r) {
           for (int32_t c = 0; c < width; ++c) {

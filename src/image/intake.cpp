@@ -7,7 +7,7 @@ namespace {
 
 constexpr size_t kPixelBytes = 3;
 
-void HalveRow_Ref(const uint8_t* in, int32_t pixels, uint8_t* out) {
+void HalveRowRef(const uint8_t* in, int32_t pixels, uint8_t* out) {
   for (int32_t column = 0; column < pixels; ++column) {
     out[0] = in[0];
     out[1] = in[1];
@@ -28,14 +28,14 @@ void HalveWith(HalveRowKernel row, const uint8_t* source, size_t sourceRowBytes,
 
 }  // namespace
 
-void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out) {
-  HalveWith(HalveRow_Ref, source, sourceRowBytes, width, height, out);
+void HalveBgrFrameRef(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out) {
+  HalveWith(HalveRowRef, source, sourceRowBytes, width, height, out);
 }
 
 void HalveBgrFrameWith(int32_t set, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
                        uint8_t* out) {
   const HalveRowKernel fast = KernelSetSupported(set) ? HalveRowX86(set) : nullptr;
-  HalveWith(fast != nullptr ? fast : HalveRow_Ref, source, sourceRowBytes, width, height, out);
+  HalveWith(fast != nullptr ? fast : HalveRowRef, source, sourceRowBytes, width, height, out);
 }
 
 void HalveBgrFrame(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out) {

@@ -15,7 +15,7 @@ namespace tiko {
 void HalveBgrFrame(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
 
 // The plain reference: pixel by pixel.
-void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
+void HalveBgrFrameRef(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
 
 // The same under a given kernel set (tests and benchmarks); a set the
 // processor does not run gives the reference.

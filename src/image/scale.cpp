@@ -98,7 +98,7 @@ PlaneScale SamplePlane(const Image& source, Image* destination, int64_t sourceRo
   return plane;
 }
 
-constexpr ScaleKernels kReferenceKernels = {InterpolatePlane_Ref, PickPlane_Ref, ScalePacked422_Ref};
+constexpr ScaleKernels kReferenceKernels = {InterpolatePlaneRef, PickPlaneRef, ScalePacked422Ref};
 
 // The chroma of a 4:2:2 picture (U and V of each group, from the groups of
 // every destination row's nearest lower source row) or of one 4:2:0 chroma
@@ -141,8 +141,8 @@ AxisSample MapAxis(int32_t index, int32_t source, int32_t destination) {
   return sample;
 }
 
-void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
-                        int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out) {
+void InterpolateRowRef(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
+                       int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out) {
   // The sums reach 256 x width x height; 64 bits hold them exactly.
   const int64_t total = int64_t{width} * (weightLow + weightHigh);
   const int64_t half = total / 2;
@@ -163,16 +163,16 @@ void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t s
   }
 }
 
-void InterpolatePlane_Ref(const PlaneScale& plane) {
+void InterpolatePlaneRef(const PlaneScale& plane) {
   for (int32_t i = 0; i < plane.height; ++i) {
     const AxisSample r = MapAxis(i, plane.sourceHeight, plane.height);
-    InterpolateRow_Ref(plane.source + r.low * plane.sourceRowBytes, plane.source + r.high * plane.sourceRowBytes,
-                       plane.sourceWidth, plane.width, plane.height - r.fraction, r.fraction, plane.channels,
-                       plane.stride, plane.destination + i * plane.rowBytes);
+    InterpolateRowRef(plane.source + r.low * plane.sourceRowBytes, plane.source + r.high * plane.sourceRowBytes,
+                      plane.sourceWidth, plane.width, plane.height - r.fraction, r.fraction, plane.channels,
+                      plane.stride, plane.destination + i * plane.rowBytes);
   }
 }
 
-void PickPlane_Ref(const PickScale& pick) {
+void PickPlaneRef(const PickScale& pick) {
   for (int32_t m = 0; m < pick.rows; ++m) {
     const int32_t sourceRow = MapAxis(m * pick.rowStep, pick.sourceHeight, pick.height).low / pick.rowStep;
     const uint8_t* in = pick.source + sourceRow * pick.sourceRowBytes;
@@ -187,9 +187,9 @@ void PickPlane_Ref(const PickScale& pick) {
   }
 }
 
-void ScalePacked422_Ref(const PlaneScale& luma, const PickScale& chroma) {
-  InterpolatePlane_Ref(luma);
-  PickPlane_Ref(chroma);
+void ScalePacked422Ref(const PlaneScale& luma, const PickScale& chroma) {
+  InterpolatePlaneRef(luma);
+  PickPlaneRef(chroma);
 }
 
 int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reciprocal) {
