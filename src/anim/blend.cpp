@@ -15,7 +15,7 @@ constexpr int32_t kFullWeight = 128;
 // are cut to it; alpha x weight then never overflows.
 constexpr int32_t kMaxOpacityWeight = kFullWeight * kFullWeight;
 
-constexpr BlendKernels kReferenceKernels = {BlendRowBitsRef, BlendRowAlphaRef, BlendRowOpaqueRef};
+constexpr BlendKernels kBlendKernelsRef = {BlendRowBitsRef, BlendRowAlphaRef, BlendRowOpaqueRef};
 
 inline void BlendPixel(const uint8_t* src, int32_t weight, uint8_t* dst) {
   if (weight >= kFullWeight) {
@@ -50,10 +50,7 @@ void BlendRowOpaqueRef(const uint8_t* src, int32_t count, int32_t weight, uint8_
   for (int32_t i = 0; i < count; ++i) BlendPixel(src + 3 * i, weight, dst + 3 * i);
 }
 
-const BlendKernels& BlendKernelsOf(int32_t set) {
-  const BlendKernels* fast = BlendKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
-}
+const BlendKernels& BlendKernelsOf(int32_t set) { return ChooseKernels(set, kBlendKernelsRef, BlendKernelsX86); }
 
 void BlendPicture(const Image* picture, uint8_t frameFormat, int32_t frameWidth, int32_t frameHeight,
                   uint8_t* frame, int32_t px, int32_t py, int32_t opacity) {

@@ -36,8 +36,8 @@ struct BlendKernels {
   void (*rowOpaque)(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
 };
 
-// The row kernels of a kernel set (image/kernel_set.h): the references for the
-// scalar set and for any set this build does not have.
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
 const BlendKernels& BlendKernelsOf(int32_t set);
 
 // The x86 sets (blend_x86.cpp); null for a set that is not built in.

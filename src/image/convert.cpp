@@ -189,13 +189,12 @@ void BgrRowPairToYuv420Ref(const uint8_t* row0, const uint8_t* row1, int32_t wid
 }
 
 namespace {
-constexpr ConvertKernels kReferenceKernels = {BgrRowToYuv422Ref, Yuv422RowToBgrRef, BgrRowPairToYuv420Ref,
-                                              Yuv420RowToBgrRef};
+constexpr ConvertKernels kConvertKernelsRef = {BgrRowToYuv422Ref, Yuv422RowToBgrRef, BgrRowPairToYuv420Ref,
+                                               Yuv420RowToBgrRef};
 }  // namespace
 
 const ConvertKernels& ConvertKernelsOf(int32_t set) {
-  const ConvertKernels* fast = ConvertKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
+  return ChooseKernels(set, kConvertKernelsRef, ConvertKernelsX86);
 }
 
 int32_t BgrToYuv422(Image* image) {

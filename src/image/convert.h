@@ -63,8 +63,8 @@ struct ConvertKernels {
   void (*yuv420RowToBgr)(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* bgr);
 };
 
-// The row kernels of a kernel set (kernel_set.h): the references for the
-// scalar set and for any set this build does not have.
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
 const ConvertKernels& ConvertKernelsOf(int32_t set);
 
 // The x86 sets (convert_x86.cpp); null for a set that is not built in.

@@ -98,7 +98,7 @@ PlaneScale SamplePlane(const Image& source, Image* destination, int64_t sourceRo
   return plane;
 }
 
-constexpr ScaleKernels kReferenceKernels = {InterpolatePlaneRef, PickPlaneRef, ScalePacked422Ref};
+constexpr ScaleKernels kScaleKernelsRef = {InterpolatePlaneRef, PickPlaneRef, ScalePacked422Ref};
 
 // The chroma of a 4:2:2 picture (U and V of each group, from the groups of
 // every destination row's nearest lower source row) or of one 4:2:0 chroma
@@ -215,10 +215,7 @@ int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reci
   return 0;
 }
 
-const ScaleKernels& ScaleKernelsOf(int32_t set) {
-  const ScaleKernels* fast = ScaleKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
-}
+const ScaleKernels& ScaleKernelsOf(int32_t set) { return ChooseKernels(set, kScaleKernelsRef, ScaleKernelsX86); }
 
 int32_t ScaleBgr24(const Image* source, Image* destination) {
   if (HasNoPixels(*source)) return 1;

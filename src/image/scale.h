@@ -160,8 +160,8 @@ struct ScaleKernels {
   void (*scalePacked422)(const PlaneScale& luma, const PickScale& chroma);
 };
 
-// The kernels of a kernel set (kernel_set.h): the references for the scalar
-// set and for any set this build does not have.
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
 const ScaleKernels& ScaleKernelsOf(int32_t set);
 
 // The x86 sets (scale_x86.cpp); null for a set that is not built in.

@@ -30,24 +30,6 @@
 #define TIKO_TARGET_END _Pragma("GCC pop_options")
 #endif
 
-namespace tiko {
-
-// The table of a kernel family for `set`: one per x86 target, or null for
-// the scalar set and any other.
-template <typename Table>
-const Table* X86TableOf(int32_t set, const Table* sse41, const Table* avx2) {
-  switch (set) {
-    case kKernelsSse41:
-      return sse41;
-    case kKernelsAvx2:
-      return avx2;
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace tiko
-
 // For the small per-vector steps of a kernel, which the compiler would
 // otherwise keep as calls once the kernel's loops are unrolled.
 #define TIKO_ALWAYS_INLINE inline __attribute__((always_inline))
