@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "image/layout.h"
@@ -210,6 +211,44 @@ TEST_F(ImageScaleTest, BitMaskKeepsTheNearestBits) {
     ASSERT_EQ(p.image.maskDataSize, 1);
     const int expected = (bits & 1) | ((bits >> 1) & 2) | ((bits >> 2) & 4) | ((bits >> 3) & 8);
     EXPECT_EQ(MaskOf(p.image), Bytes{uint8_t(expected)}) << int(bits);
+  }
+}
+
+// Bits written as a string, bit 0 first (bit k is bit k % 8 of byte k / 8).
+Bytes BitsOf(const std::string& bits) {
+  Bytes bytes((bits.size() + 7) / 8);
+  for (size_t k = 0; k < bits.size(); ++k) {
+    if (bits[k] == '1') bytes[k / 8] = static_cast<uint8_t>(bytes[k / 8] | (1u << (k % 8)));
+  }
+  return bytes;
+}
+
+// One row of a 1-bit plane straight through the reference kernel, starting
+// anywhere in a byte, onto a row whose bits may already be set (they stay).
+TEST(ScaleBitRowRef, SetsTheBitsOfTheNearestLowerColumns) {
+  struct Case {
+    const char* source;
+    uint64_t sourceFirstBit;
+    int32_t sourceWidth;
+    const char* before;
+    uint64_t firstBit;
+    int32_t width;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"1011", 0, 4, "00000000", 0, 8, "11001111"},                    // doubled: column j / 2
+      {"10110101", 0, 8, "00000000", 0, 3, "11100000"},                // 8 to 3: columns 0, 2 and 5
+      {"0001011", 3, 4, "0000000000000000", 5, 8, "0000011001111000"},  // mid-byte on both sides
+      {"1011", 0, 4, "0101010101010101", 4, 4, "0101111101010101"},    // set bits stay set
+      {"11111111", 0, 8, "00000000", 0, 1, "10000000"},                // 8 to 1
+      {"0", 0, 1, "11111111", 7, 1, "11111111"},                       // a clear bit clears nothing
+  };
+  for (const Case& c : cases) {
+    const Bytes source = BitsOf(c.source);
+    Bytes row = BitsOf(c.before);
+    ScaleBitRowRef(source.data(), c.sourceFirstBit, c.sourceWidth, row.data(), c.firstBit, c.width);
+    EXPECT_EQ(row, BitsOf(c.after)) << c.source << " at " << c.sourceFirstBit << " to " << c.width << " at "
+                                    << c.firstBit;
   }
 }
 

@@ -65,7 +65,8 @@ TEST(SimdIntake, TheReferenceTakesEveryOtherPixelOfEveryOtherRow) {
     for (int32_t r = 0; r < c.height; ++r) {
       for (int32_t col = 0; col < c.width; ++col) {
         for (int32_t b = 0; b < 3; ++b) {
-          expected[(size_t(r) * c.width + col) * 3 + b] = c.source.bytes[size_t(2 * r) * c.source.rowBytes + col * 6 + b];
+          const size_t taken = size_t(2 * r) * c.source.rowBytes + size_t(col) * 6 + size_t(b);
+          expected[(size_t(r) * size_t(c.width) + size_t(col)) * 3 + size_t(b)] = c.source.bytes[taken];
         }
       }
     }

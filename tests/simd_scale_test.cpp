@@ -1,5 +1,6 @@
-// The rescalers' fast interpolation against the reference, for every kernel
-// set the processor runs, and the reciprocal that replaces their division.
+// The rescalers' fast kernels against the references, for every kernel set
+// the processor runs (interpolated planes, 1-bit plane rows, whole pictures),
+// and the reciprocal that replaces their division.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -122,6 +123,38 @@ TEST(SimdScale, PlanesOfEverySizeAlike) {
     }
     // More than 2^24 destination pixels: the sums no longer fit 32 bits.
     ExpectPlanesAlike(rng, set, Layout{1, 1}, 3, 2, 8193, 2049);
+  }
+}
+
+// Rows of a 1-bit plane: widths across bytes and vectors, enlarged and
+// reduced, from any bit of a byte in source and destination, onto rows with
+// bits already set (a kernel may only rewrite them with their own values).
+// The source ends with its row, so a read past it is caught in the sanitizer
+// build; canaries lie behind the destination.
+TEST(SimdScale, BitRowsAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
+  std::mt19937 rng(1);
+  const ScaleKernels& reference = ScaleKernelsOf(kKernelsScalar);
+  for (int32_t set : FastKernelSets()) {
+    SCOPED_TRACE(KernelSetName(set));
+    const ScaleKernels& fast = ScaleKernelsOf(set);
+    for (int trial = 0; trial < 4000; ++trial) {
+      const int32_t sourceWidth = 1 + static_cast<int32_t>(trial < 2000 ? trial % 70 : rng() % 300);
+      const int32_t width = 1 + static_cast<int32_t>(trial < 2000 ? trial / 70 % 70 : rng() % 300);
+      const uint64_t sourceFirstBit = rng() % 24;
+      const uint64_t firstBit = rng() % 24;
+      const Bytes source = NoiseBytes(rng, size_t((sourceFirstBit + uint64_t(sourceWidth) + 7) / 8));
+      const size_t rowBytes = size_t((firstBit + uint64_t(width) + 7) / 8);
+      const Bytes before = trial % 3 == 0 ? Bytes(rowBytes, 0) : NoiseBytes(rng, rowBytes);
+      Guarded expected(rowBytes), actual(rowBytes);
+      std::memcpy(expected.data(), before.data(), rowBytes);
+      std::memcpy(actual.data(), before.data(), rowBytes);
+      reference.scaleBitRow(source.data(), sourceFirstBit, sourceWidth, expected.data(), firstBit, width);
+      fast.scaleBitRow(source.data(), sourceFirstBit, sourceWidth, actual.data(), firstBit, width);
+      ASSERT_EQ(actual.Contents(), expected.Contents())
+          << sourceWidth << " from bit " << sourceFirstBit << " -> " << width << " from bit " << firstBit;
+      ASSERT_TRUE(actual.CanaryIntact()) << sourceWidth << " -> " << width << " from bit " << firstBit;
+    }
   }
 }
 

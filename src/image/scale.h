@@ -136,6 +136,15 @@ struct PickScale {
 void PickPlaneRef(const PickScale& pick);
 void ScalePacked422Ref(const PlaneScale& luma, const PickScale& chroma);
 
+// One destination row of a 1-bit transparency plane (bit k of a plane is bit
+// k % 8 of byte k / 8): destination bit firstBit + j, for every j below
+// `width`, takes source bit sourceFirstBit + MapAxis(j, sourceWidth,
+// width).low; nothing is interpolated. Bits are only ever set, never cleared,
+// as the destination plane starts zero-filled; a faster kernel may rewrite
+// the other bits of the bytes the row touches with their own values.
+void ScaleBitRowRef(const uint8_t* source, uint64_t sourceFirstBit, int32_t sourceWidth, uint8_t* destination,
+                    uint64_t firstBit, int32_t width);
+
 // Division by a constant as a multiply and a shift: numerator x multiplier >>
 // shift. FindReciprocal gives one that is exact for every numerator from 0 to
 // maxNumerator and returns 1, or 0 when none with a 32-bit multiplier is exact
@@ -158,6 +167,8 @@ struct ScaleKernels {
   void (*pickPlane)(const PickScale& pick);
   // A 4:2:2 picture: its Y bytes, then its chroma (ScalePacked422Ref).
   void (*scalePacked422)(const PlaneScale& luma, const PickScale& chroma);
+  void (*scaleBitRow)(const uint8_t* source, uint64_t sourceFirstBit, int32_t sourceWidth, uint8_t* destination,
+                      uint64_t firstBit, int32_t width);
 };
 
 // The kernels of a kernel set (image/kernel_set.h): the references for the

@@ -8,6 +8,6 @@
 
 #define TIKO_X86_BODY "image/scale_x86.inc"
 #define TIKO_X86_KERNELS ScaleKernels
-#define TIKO_X86_ENTRIES {InterpolatePlane, PickPlane, ScalePacked422}
+#define TIKO_X86_ENTRIES {InterpolatePlane, PickPlane, ScalePacked422, ScaleBitRow}
 #define TIKO_X86_TABLES ScaleKernelsX86
 #include "image/simd_x86_targets.inc"
