@@ -98,6 +98,7 @@ void ExpectPlanesAlike(std::mt19937& rng, int32_t set, const Layout& layout, int
 }
 
 TEST(SimdScale, PlanesOfEverySizeAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(42);
   for (int32_t set : FastKernelSets()) {
     SCOPED_TRACE(KernelSetName(set));
@@ -161,6 +162,7 @@ TEST(SimdScale, BitRowsAlike) {
 // Whole pictures through ResizeImage: interpolation, nearest chroma and both
 // kinds of transparency plane.
 TEST(SimdScale, PicturesAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(7);
   constexpr uint8_t kFormats[] = {kFormatBgr24, kFormatYuv422, kFormatYuv420};
   constexpr uint8_t kKinds[] = {kMaskNone, kMaskBit, kMaskByte};
