@@ -132,29 +132,41 @@ TEST(SimdScale, PlanesOfEverySizeAlike) {
 // bits already set (a kernel may only rewrite them with their own values).
 // The source ends with its row, so a read past it is caught in the sanitizer
 // build; canaries lie behind the destination.
+struct BitRow {
+  Bytes source;
+  uint64_t sourceFirstBit;
+  int32_t sourceWidth;
+  Bytes before;
+  uint64_t firstBit;
+  int32_t width;
+};
+
+Guarded ScaleBitRowWith(const ScaleKernels& kernels, const BitRow& row) {
+  Guarded out(row.before.size());
+  std::memcpy(out.data(), row.before.data(), row.before.size());
+  kernels.scaleBitRow(row.source.data(), row.sourceFirstBit, row.sourceWidth, out.data(), row.firstBit, row.width);
+  return out;
+}
+
 TEST(SimdScale, BitRowsAlike) {
   TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(1);
-  const ScaleKernels& reference = ScaleKernelsOf(kKernelsScalar);
-  for (int32_t set : FastKernelSets()) {
-    SCOPED_TRACE(KernelSetName(set));
-    const ScaleKernels& fast = ScaleKernelsOf(set);
-    for (int trial = 0; trial < 4000; ++trial) {
-      const int32_t sourceWidth = 1 + static_cast<int32_t>(trial < 2000 ? trial % 70 : rng() % 300);
-      const int32_t width = 1 + static_cast<int32_t>(trial < 2000 ? trial / 70 % 70 : rng() % 300);
-      const uint64_t sourceFirstBit = rng() % 24;
-      const uint64_t firstBit = rng() % 24;
-      const Bytes source = NoiseBytes(rng, size_t((sourceFirstBit + uint64_t(sourceWidth) + 7) / 8));
-      const size_t rowBytes = size_t((firstBit + uint64_t(width) + 7) / 8);
-      const Bytes before = trial % 3 == 0 ? Bytes(rowBytes, 0) : NoiseBytes(rng, rowBytes);
-      Guarded expected(rowBytes), actual(rowBytes);
-      std::memcpy(expected.data(), before.data(), rowBytes);
-      std::memcpy(actual.data(), before.data(), rowBytes);
-      reference.scaleBitRow(source.data(), sourceFirstBit, sourceWidth, expected.data(), firstBit, width);
-      fast.scaleBitRow(source.data(), sourceFirstBit, sourceWidth, actual.data(), firstBit, width);
-      ASSERT_EQ(actual.Contents(), expected.Contents())
-          << sourceWidth << " from bit " << sourceFirstBit << " -> " << width << " from bit " << firstBit;
-      ASSERT_TRUE(actual.CanaryIntact()) << sourceWidth << " -> " << width << " from bit " << firstBit;
+  for (int trial = 0; trial < 4000; ++trial) {
+    BitRow row;
+    row.sourceWidth = 1 + static_cast<int32_t>(trial < 2000 ? trial % 70 : rng() % 300);
+    row.width = 1 + static_cast<int32_t>(trial < 2000 ? trial / 70 % 70 : rng() % 300);
+    row.sourceFirstBit = rng() % 24;
+    row.firstBit = rng() % 24;
+    row.source = NoiseBytes(rng, size_t((row.sourceFirstBit + uint64_t(row.sourceWidth) + 7) / 8));
+    const size_t rowBytes = size_t((row.firstBit + uint64_t(row.width) + 7) / 8);
+    row.before = trial % 3 == 0 ? Bytes(rowBytes, 0) : NoiseBytes(rng, rowBytes);
+    const Guarded expected = ScaleBitRowWith(ScaleKernelsOf(kKernelsScalar), row);
+    for (int32_t set : FastKernelSets()) {
+      const Guarded actual = ScaleBitRowWith(ScaleKernelsOf(set), row);
+      ASSERT_EQ(actual.Contents(), expected.Contents()) << KernelSetName(set) << ": " << row.sourceWidth << " from bit "
+                                                        << row.sourceFirstBit << " -> " << row.width << " from bit "
+                                                        << row.firstBit;
+      ASSERT_TRUE(actual.CanaryIntact()) << KernelSetName(set) << ": " << row.sourceWidth << " -> " << row.width;
     }
   }
 }
