@@ -1,7 +1,8 @@
-// Support for the x86 kernel sets. A kernel file compiles its kernels twice,
-// once inside TIKO_TARGET_SSE41_BEGIN / TIKO_TARGET_END and once inside the
-// AVX2 pair, each time in its own namespace and with simd_x86_ops.h included
-// there, so the same source becomes a 128-bit and a 256-bit kernel. Only the
+// Support for the x86 kernel sets. A kernel file compiles its kernel body
+// twice through simd_x86_targets.inc, once inside TIKO_TARGET_SSE41_BEGIN /
+// TIKO_TARGET_END and once inside the AVX2 pair, each time in its own
+// namespace and with simd_x86_ops.h included there, so the same source
+// becomes a 128-bit and a 256-bit kernel. Only the
 // functions inside those regions use the wider instructions: everything else,
 // including every inline function from other headers, stays plain x86-64.
 //
