@@ -1,8 +1,8 @@
 // A picture of any layout, mask kind and size, converted to another layout
 // and rescaled to another size under every kernel set this processor runs,
 // compared byte for byte with a plain evaluation of the scalar references:
-// the row kernels (BgrRowToYuv422_Ref and the others) walked over the rows,
-// and the rescaling rules (MapAxis and InterpolateRow_Ref for the interpolated
+// the row kernels (BgrRowToYuv422Ref and the others) walked over the rows,
+// and the rescaling rules (MapAxis and InterpolateRowRef for the interpolated
 // samples, the nearest lower sample for chroma and the transparency plane).
 //
 // Every picture block is a heap block of exactly its size, so the sanitizers
@@ -82,13 +82,13 @@ Picture ToBgr(const Picture& in) {
   for (int32_t y = 0; y < in.height; ++y) {
     uint8_t* target = out.pixels.data() + size_t(y) * outRow;
     if (in.format == tiko::kFormatYuv422) {
-      tiko::Yuv422RowToBgr_Ref(in.pixels.data() + size_t(y) * Row(in.format, in.width), in.width, target);
+      tiko::Yuv422RowToBgrRef(in.pixels.data() + size_t(y) * Row(in.format, in.width), in.width, target);
     } else {
       const uint8_t* u = in.pixels.data() + size_t(in.width) * size_t(in.height);
       const uint8_t* v = u + ChromaWidth(in.width) * ChromaHeight(in.height);
       const size_t chromaRow = size_t(y / 2) * ChromaWidth(in.width);
-      tiko::Yuv420RowToBgr_Ref(in.pixels.data() + size_t(y) * size_t(in.width), u + chromaRow, v + chromaRow,
-                               in.width, target);
+      tiko::Yuv420RowToBgrRef(in.pixels.data() + size_t(y) * size_t(in.width), u + chromaRow, v + chromaRow,
+                              in.width, target);
     }
   }
   return out;
@@ -100,8 +100,8 @@ Picture FromBgr(const Picture& in, uint8_t format) {
   const size_t inRow = Row(tiko::kFormatBgr24, in.width);
   if (format == tiko::kFormatYuv422) {
     for (int32_t y = 0; y < in.height; ++y) {
-      tiko::BgrRowToYuv422_Ref(in.pixels.data() + size_t(y) * inRow, in.width,
-                               out.pixels.data() + size_t(y) * Row(format, in.width));
+      tiko::BgrRowToYuv422Ref(in.pixels.data() + size_t(y) * inRow, in.width,
+                              out.pixels.data() + size_t(y) * Row(format, in.width));
     }
     return out;
   }
@@ -112,11 +112,11 @@ Picture FromBgr(const Picture& in, uint8_t format) {
   for (int32_t y = 0; y < in.height; y += 2) {
     const bool pair = y + 1 < in.height;
     const size_t chromaRow = size_t(y / 2) * ChromaWidth(in.width);
-    tiko::BgrRowPairToYuv420_Ref(in.pixels.data() + size_t(y) * inRow,
-                                 pair ? in.pixels.data() + size_t(y + 1) * inRow : nullptr, in.width, means.data(),
-                                 out.pixels.data() + size_t(y) * w,
-                                 pair ? out.pixels.data() + size_t(y + 1) * w : nullptr, u + chromaRow,
-                                 v + chromaRow);
+    tiko::BgrRowPairToYuv420Ref(in.pixels.data() + size_t(y) * inRow,
+                                pair ? in.pixels.data() + size_t(y + 1) * inRow : nullptr, in.width, means.data(),
+                                out.pixels.data() + size_t(y) * w,
+                                pair ? out.pixels.data() + size_t(y + 1) * w : nullptr, u + chromaRow,
+                                v + chromaRow);
   }
   return out;
 }
@@ -133,8 +133,8 @@ void InterpolatePlane(const uint8_t* source, size_t sourceRow, const Picture& in
                       int32_t width, int32_t height, int32_t channels, int32_t stride) {
   for (int32_t i = 0; i < height; ++i) {
     const tiko::AxisSample r = tiko::MapAxis(i, in.height, height);
-    tiko::InterpolateRow_Ref(source + size_t(r.low) * sourceRow, source + size_t(r.high) * sourceRow, in.width, width,
-                             height - r.fraction, r.fraction, channels, stride, out + size_t(i) * row);
+    tiko::InterpolateRowRef(source + size_t(r.low) * sourceRow, source + size_t(r.high) * sourceRow, in.width, width,
+                            height - r.fraction, r.fraction, channels, stride, out + size_t(i) * row);
   }
 }
 

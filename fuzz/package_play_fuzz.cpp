@@ -134,11 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 256 * 1024) return 0;
   Store(data, size);
 
-  tiko::testing::ResetHeap();
-  tiko::testing::ResetFiles();
-  tiko::testing::ResetDrawing();
-  const int64_t liveBefore = tiko::testing::LiveBlocks();
-  const int64_t filesBefore = tiko::testing::OpenFiles();
+  tiko::counting::ResetHeap();
+  tiko::counting::ResetFiles();
+  tiko::counting::ResetDrawing();
+  const int64_t liveBefore = tiko::counting::LiveBlocks();
+  const int64_t filesBefore = tiko::counting::OpenFiles();
 
   CheckingWindow window;
   PatternBitmap bitmap;
@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool opened =
       player->OpenSized(&window, File().path.c_str(), &bitmap, kFrameWidth, kFrameHeight) == 1;
   Require(bitmap.deleted == 1, "background not taken");
-  if (!opened) Require(TikoGetLastError() == 0xC0000001u, "refused load without its status");
+  if (!opened) Require(TikoGetLastError() == TIKO_STATUS_UNSUCCESSFUL, "refused load without its status");
 
   int32_t renders = 0;
   for (int32_t n = 0; n < kFrames; ++n) {
@@ -192,11 +192,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   player->Release();
 
   Require(window.canvases == 0, "canvas kept after Release");
-  Require(tiko::testing::LiveBlocks() == liveBefore, "blocks left after Release");
-  Require(tiko::testing::OpenFiles() == filesBefore, "package file left open");
-  Require(tiko::testing::OpenDrawHandles() == 0, "draw handle left open");
+  Require(tiko::counting::LiveBlocks() == liveBefore, "blocks left after Release");
+  Require(tiko::counting::OpenFiles() == filesBefore, "package file left open");
+  Require(tiko::counting::OpenDrawHandles() == 0, "draw handle left open");
   const uint64_t fileLimit = 2 * tiko::DecodeBlockMaxOutput(static_cast<uint32_t>(size)) + kRecordSlack;
-  Require(tiko::testing::LargestAllocation() <= std::max(fileLimit, kRescaleLimit + kRecordSlack),
+  Require(tiko::counting::LargestAllocation() <= std::max(fileLimit, kRescaleLimit + kRecordSlack),
           "an allocation larger than the file can justify");
   return 0;
 }

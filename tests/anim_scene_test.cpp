@@ -154,9 +154,9 @@ TEST_F(SceneTest, SteadyStateAllocatesNothing) {
     a.steps[a.stepIndex] = move;
     a.steps[a.stepIndex].advanceParam = static_cast<int16_t>(a.stepIndex);
   }
-  testing::ResetHeap();
+  counting::ResetHeap();
   for (int i = 0; i < 100; ++i) RenderScene(package_, kFormatBgr24, PackFrameSize(320, 240), frame.data());
-  EXPECT_EQ(testing::AllocationCount(), 0u);
+  EXPECT_EQ(counting::AllocationCount(), 0u);
 }
 
 // The show rendered for 200 frames over a fixed background, compared with the
@@ -169,7 +169,7 @@ TEST_F(SceneTest, ShowMatchesRecordedFrames) {
   std::vector<uint8_t> background(kFrameBytes);
   for (size_t i = 0; i < kFrameBytes; ++i) background[i] = static_cast<uint8_t>((i / 3) % kWidth + (i % 3) * 40);
 
-  testing::ResetSounds();
+  counting::ResetSounds();
   std::vector<std::vector<uint8_t>> frames;
   std::vector<uint8_t> frame(kFrameBytes);
   int onStage = 0;
@@ -179,7 +179,7 @@ TEST_F(SceneTest, ShowMatchesRecordedFrames) {
     frames.push_back(frame);
   }
   EXPECT_EQ(onStage, kFrames);
-  const auto& waves = testing::PlayedWaves();
+  const auto& waves = counting::PlayedWaves();
   EXPECT_GT(std::count(waves.begin(), waves.end(), test::Wide(dir_.path() + "/bop.wav")), 0);
   EXPECT_EQ(std::count(waves.begin(), waves.end(), test::Wide(dir_.path() + "/hi.wav")), 61);
 

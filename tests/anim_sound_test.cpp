@@ -30,9 +30,9 @@ TEST(SoundCue, PathIsBuiltBesideThePackage) {
     Package package{};
     ASSERT_LT(c.package.size(), kPathUnits);
     std::copy(c.package.begin(), c.package.end(), package.path);
-    testing::ResetSounds();
+    counting::ResetSounds();
     PlaySoundCue(&package, c.cue);
-    const auto& played = testing::PlayedWaves();
+    const auto& played = counting::PlayedWaves();
     if (c.expected.empty()) {
       EXPECT_TRUE(played.empty());
     } else {

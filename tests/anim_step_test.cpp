@@ -225,7 +225,7 @@ TEST(StepOpacity, AddClampsAndSetStoresAnyByte) {
 }
 
 TEST(StepCue, PlaysFirstAlsoWhenTheStepHides) {
-  testing::ResetSounds();
+  counting::ResetSounds();
   ActorStep s = Step({.advance = kAdvanceHide, .altAdvance = kNone});
   s.cueMarker = '$';
   std::memcpy(s.cueName, "bell", 4);
@@ -236,8 +236,8 @@ TEST(StepCue, PlaysFirstAlsoWhenTheStepHides) {
   stage.Run(1);
   Stage quiet({silent});
   quiet.Run(1);
-  ASSERT_EQ(testing::PlayedWaves().size(), 1u);
-  EXPECT_EQ(testing::PlayedWaves()[0], u"/packages/demo/bel.wav");
+  ASSERT_EQ(counting::PlayedWaves().size(), 1u);
+  EXPECT_EQ(counting::PlayedWaves()[0], u"/packages/demo/bel.wav");
   EXPECT_EQ(stage.actor.stepIndex, kHidden);
 }
 

@@ -8,6 +8,7 @@
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "player_fixtures.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -108,8 +109,6 @@ TEST(PlaceEyeActors, AnActorWithoutStepsMovesButStaysHidden) {
   EXPECT_EQ(stage.actors[0].x, 0);
   EXPECT_EQ(stage.actors[0].y, 0);
 }
-
-TEST(PlaceEyeActors, NoPackageIsLeftAlone) { PlaceEyeActors(nullptr, 10, 10, kEyeKeyFirst); }
 
 // Slots and both eye actors, for the report sequences.
 struct Eyes {
@@ -242,19 +241,18 @@ TEST(TickEyeCountdowns, HidesInTheSixteenthRenderAndKeepsThePosition) {
 }
 
 // The eye reports through a player, with the scene running in between.
-class PlayerEyes : public ::testing::Test {
+class PlayerEyes : public test::CountedBackendTest {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    live_ = testing::LiveBlocks();
+    CountedBackendTest::SetUp();
     eyes_ = playertest::WriteDesc(dir_, "eyes.tiko", playertest::EyePackage());
     player_ = CreatePlayer();
     ASSERT_NE(player_, nullptr);
     ASSERT_EQ(player_->Open(&window_, test::Wide(eyes_).c_str(), nullptr), 1);
   }
   void TearDown() override {
-    player_->Release();
-    EXPECT_EQ(testing::LiveBlocks(), live_);
+    if (player_ != nullptr) player_->Release();
+    CountedBackendTest::TearDown();
   }
   const Actor& EyeActor(int i) const { return player_->package->actors[i]; }
 
@@ -263,7 +261,6 @@ class PlayerEyes : public ::testing::Test {
   playertest::RecordingWindow window_;
   playertest::RecordingWindow big_{Rect{0, 0, 640, 480}};
   CVyrWindow* player_ = nullptr;
-  int64_t live_ = 0;
 };
 
 TEST_F(PlayerEyes, SixteenRendersWithoutAReportHideInTheSixteenth) {

@@ -12,6 +12,7 @@
 #include "image/layout.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 
 namespace tiko {
 namespace {
@@ -70,19 +71,8 @@ Picture Bgr(int32_t width, int32_t height, const Bytes& pixels) {
   return Picture(kFormatBgr24, width, height, kMaskNone, pixels, {});
 }
 
-class ImageConvertTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testing::ResetHeap();
-    live_ = testing::LiveBlocks();
-  }
-  // Every test gives back everything it took.
-  void TearDown() override {
-    testing::FailAllocation(0);
-    EXPECT_EQ(testing::LiveBlocks(), live_);
-  }
-  int64_t live_ = 0;
-};
+// Every test gives back everything it took.
+using ImageConvertTest = test::CountedBackendTest;
 
 TEST_F(ImageConvertTest, OwnFormatSucceedsWithoutAllocating) {
   for (uint8_t format : {kFormatBgr24, kFormatYuv422, kFormatYuv420, uint8_t{102}, uint8_t{0}}) {
@@ -90,9 +80,9 @@ TEST_F(ImageConvertTest, OwnFormatSucceedsWithoutAllocating) {
     p.image.pixelFormat = format;  // even a code nobody knows
     const Bytes before = p.All();
     uint8_t* const data = p.image.data;
-    const uint64_t allocations = testing::AllocationCount();
+    const uint64_t allocations = counting::AllocationCount();
     EXPECT_EQ(ConvertImage(&p.image, format), 1) << int(format);
-    EXPECT_EQ(testing::AllocationCount(), allocations);
+    EXPECT_EQ(counting::AllocationCount(), allocations);
     EXPECT_EQ(p.image.data, data);
     EXPECT_EQ(p.All(), before);
   }
@@ -403,11 +393,11 @@ TEST_F(ImageConvertTest, UnknownCodes) {
     Picture p(kFormatBgr24, 3, 3, kMaskByte, 4);
     p.image.pixelFormat = path.from;
     const Bytes before = p.All();
-    const uint64_t allocations = testing::AllocationCount();
+    const uint64_t allocations = counting::AllocationCount();
     EXPECT_EQ(ConvertImage(&p.image, path.to), 0);
     EXPECT_EQ(p.image.pixelFormat, path.from);
     EXPECT_EQ(p.All(), before);
-    EXPECT_EQ(testing::AllocationCount(), allocations);
+    EXPECT_EQ(counting::AllocationCount(), allocations);
   }
 }
 
@@ -431,9 +421,9 @@ TEST_F(ImageConvertTest, DirectConversionsRefuseOtherSources) {
 
 uint64_t AllocationsOf(uint8_t from, uint8_t to) {
   Picture p(from, 5, 3, kMaskByte, 9);
-  testing::ResetHeap();
+  counting::ResetHeap();
   EXPECT_EQ(ConvertImage(&p.image, to), 1);
-  return testing::AllocationCount();
+  return counting::AllocationCount();
 }
 
 // Fails each allocation of a conversion in turn: a failing first step leaves
@@ -450,12 +440,12 @@ TEST_F(ImageConvertTest, AllocationFailureAtEachStep) {
     for (uint64_t n = 1; n <= allocations; ++n) {
       Picture p(path.from, 5, 3, kMaskByte, 9);
       const Bytes original = p.All();
-      const int64_t live = testing::LiveBlocks();
-      testing::ResetHeap();
-      testing::FailAllocation(n);
+      const int64_t live = counting::LiveBlocks();
+      counting::ResetHeap();
+      counting::FailAllocation(n);
       EXPECT_EQ(ConvertImage(&p.image, path.to), 0) << "allocation " << n;
-      testing::FailAllocation(0);
-      EXPECT_EQ(testing::LiveBlocks(), live) << "allocation " << n;
+      counting::FailAllocation(0);
+      EXPECT_EQ(counting::LiveBlocks(), live) << "allocation " << n;
       if (n <= firstStep) {
         EXPECT_EQ(p.image.pixelFormat, path.from);
         EXPECT_EQ(p.All(), original);

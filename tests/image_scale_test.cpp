@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "image/layout.h"
@@ -12,6 +13,7 @@
 #include "package/fetch.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -132,18 +134,11 @@ Bytes Expected(const Image& source, int dw, int dh) {
   return out;
 }
 
-class ImageScaleTest : public ::testing::Test {
+class ImageScaleTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    live_ = testing::LiveBlocks();
-  }
   void TearDown() override {
-    testing::FailAllocation(0);
-    testing::FailRead(0, testing::ReadFault::kNone);
     if (package_ != nullptr) FreePackage(package_);
-    EXPECT_EQ(testing::LiveBlocks(), live_);
+    CountedBackendTest::TearDown();
   }
 
   // A package holding `picture`, loaded from a file; its picture 0 fetched.
@@ -153,22 +148,21 @@ class ImageScaleTest : public ::testing::Test {
     const std::string path = dir_.Write("scale.tiko", authoring::WritePackage(desc));
     EXPECT_EQ(test::Load(path, &package_), STATUS_SUCCESS);
     if (package_ == nullptr) return nullptr;
-    testing::ResetFiles();  // count the picture's reads only
+    counting::ResetFiles();  // count the picture's reads only
     return FetchPicture(package_, 0, format);
   }
 
   test::TempDir dir_;
   Package* package_ = nullptr;
-  int64_t live_ = 0;
 };
 
 TEST_F(ImageScaleTest, CurrentSizeReturnsNoneAndChangesNothing) {
   Picture p(kFormatBgr24, 4, 3, kMaskBit);
   const Bytes before = AllOf(p.image);
-  const uint64_t allocations = testing::AllocationCount();
+  const uint64_t allocations = counting::AllocationCount();
   EXPECT_EQ(ResizeImage(nullptr, &p.image, 4, 3, 0), nullptr);
   EXPECT_EQ(ResizeImage(nullptr, &p.image, 4, 3, 1), nullptr);
-  EXPECT_EQ(testing::AllocationCount(), allocations);
+  EXPECT_EQ(counting::AllocationCount(), allocations);
   EXPECT_EQ(AllOf(p.image), before);
 }
 
@@ -217,6 +211,44 @@ TEST_F(ImageScaleTest, BitMaskKeepsTheNearestBits) {
     ASSERT_EQ(p.image.maskDataSize, 1);
     const int expected = (bits & 1) | ((bits >> 1) & 2) | ((bits >> 2) & 4) | ((bits >> 3) & 8);
     EXPECT_EQ(MaskOf(p.image), Bytes{uint8_t(expected)}) << int(bits);
+  }
+}
+
+// Bits written as a string, bit 0 first (bit k is bit k % 8 of byte k / 8).
+Bytes BitsOf(const std::string& bits) {
+  Bytes bytes((bits.size() + 7) / 8);
+  for (size_t k = 0; k < bits.size(); ++k) {
+    if (bits[k] == '1') bytes[k / 8] = static_cast<uint8_t>(bytes[k / 8] | (1u << (k % 8)));
+  }
+  return bytes;
+}
+
+// One row of a 1-bit plane straight through the reference kernel, starting
+// anywhere in a byte, onto a row whose bits may already be set (they stay).
+TEST(ScaleBitRowRef, SetsTheBitsOfTheNearestLowerColumns) {
+  struct Case {
+    const char* source;
+    uint64_t sourceFirstBit;
+    int32_t sourceWidth;
+    const char* before;
+    uint64_t firstBit;
+    int32_t width;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"1011", 0, 4, "00000000", 0, 8, "11001111"},                    // doubled: column j / 2
+      {"10110101", 0, 8, "00000000", 0, 3, "11100000"},                // 8 to 3: columns 0, 2 and 5
+      {"0001011", 3, 4, "0000000000000000", 5, 8, "0000011001111000"},  // mid-byte on both sides
+      {"1011", 0, 4, "0101010101010101", 4, 4, "0101111101010101"},    // set bits stay set
+      {"11111111", 0, 8, "00000000", 0, 1, "10000000"},                // 8 to 1
+      {"0", 0, 1, "11111111", 7, 1, "11111111"},                       // a clear bit clears nothing
+  };
+  for (const Case& c : cases) {
+    const Bytes source = BitsOf(c.source);
+    Bytes row = BitsOf(c.before);
+    ScaleBitRowRef(source.data(), c.sourceFirstBit, c.sourceWidth, row.data(), c.firstBit, c.width);
+    EXPECT_EQ(row, BitsOf(c.after)) << c.source << " at " << c.sourceFirstBit << " to " << c.width << " at "
+                                    << c.firstBit;
   }
 }
 
@@ -320,10 +352,10 @@ TEST_F(ImageScaleTest, EmptySizesAndSourcesWithoutPixels) {
     for (uint8_t format : {kFormatBgr24, kFormatYuv422, kFormatYuv420}) {
       Picture p(format, c.sw, c.sh, kMaskBit);
       const Bytes before = AllOf(p.image);
-      const uint64_t allocations = testing::AllocationCount();
+      const uint64_t allocations = counting::AllocationCount();
       EXPECT_EQ(ResizeImage(nullptr, &p.image, c.dw, c.dh, 0), nullptr) << c.dw << "x" << c.dh;
       EXPECT_EQ(ResizeImage(nullptr, &p.image, c.dw, c.dh, 1), nullptr) << c.dw << "x" << c.dh;
-      EXPECT_EQ(testing::AllocationCount(), allocations);
+      EXPECT_EQ(counting::AllocationCount(), allocations);
       EXPECT_EQ(p.image.width, c.sw);
       EXPECT_EQ(AllOf(p.image), before);
     }
@@ -335,11 +367,11 @@ TEST_F(ImageScaleTest, EmptySizesAndSourcesWithoutPixels) {
 
 TEST_F(ImageScaleTest, SizesBeyondAnImageAreRefused) {
   Picture p(kFormatBgr24, 4, 4);
-  const uint64_t allocations = testing::AllocationCount();
+  const uint64_t allocations = counting::AllocationCount();
   EXPECT_EQ(ResizeImage(nullptr, &p.image, 65536, 65536, 0), nullptr);
   EXPECT_EQ(ResizeImage(nullptr, &p.image, INT32_MAX, 2, 0), nullptr);
   EXPECT_EQ(ResizeImage(nullptr, &p.image, 30000, 30000, 0), nullptr);  // 2.7 GB of BGR24
-  EXPECT_EQ(testing::AllocationCount(), allocations);
+  EXPECT_EQ(counting::AllocationCount(), allocations);
   EXPECT_EQ(p.image.width, 4);
 }
 
@@ -350,30 +382,30 @@ TEST_F(ImageScaleTest, SmallerPicturesReloadTheStoredOne) {
   Image* picture = LoadPicture(stored);
   ASSERT_NE(picture, nullptr);
   Picture original(kFormatBgr24, 100, 80, kMaskBit, stored.stored);
-  ASSERT_EQ(testing::ReadCount(), 1u);
+  ASSERT_EQ(counting::ReadCount(), 1u);
 
   // 50 x 40, then 60 x 48: reloaded and rescaled from 100 x 80.
   ASSERT_EQ(ResizeImage(package_, picture, 50, 40, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), 1u);
+  EXPECT_EQ(counting::ReadCount(), 1u);
   ASSERT_EQ(ResizeImage(package_, picture, 60, 48, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), 2u);
+  EXPECT_EQ(counting::ReadCount(), 2u);
   EXPECT_EQ(picture->useCount, 2);
   EXPECT_EQ(AllOf(*picture), Expected(original.image, 60, 48));
 
   // 200 x 160, then 150 x 120: rescaled from the 200 x 160 data, no reload.
   ASSERT_EQ(ResizeImage(package_, picture, 200, 160, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), 3u);
+  EXPECT_EQ(counting::ReadCount(), 3u);
   const Bytes big = AllOf(*picture);
   Picture enlarged(kFormatBgr24, 200, 160, kMaskBit, big);
   ASSERT_EQ(ResizeImage(package_, picture, 150, 120, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), 3u);
+  EXPECT_EQ(counting::ReadCount(), 3u);
   EXPECT_EQ(AllOf(*picture), Expected(enlarged.image, 150, 120));
 
   // 120 x 60 is smaller in height: reloaded.
   ASSERT_EQ(ResizeImage(package_, picture, 120, 60, 0), picture);
-  const uint64_t reads = testing::ReadCount();
+  const uint64_t reads = counting::ReadCount();
   ASSERT_EQ(ResizeImage(package_, picture, 130, 70, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), reads + 1);
+  EXPECT_EQ(counting::ReadCount(), reads + 1);
   EXPECT_EQ(AllOf(*picture), Expected(original.image, 130, 70));
   // The stored entry never changes.
   EXPECT_EQ(picture->storedEntry.width, 100);
@@ -387,9 +419,9 @@ TEST_F(ImageScaleTest, ZeroWidthThenAPositiveSizeReloads) {
   Picture original(kFormatBgr24, 10, 8, kMaskByte, stored.stored);
   ASSERT_EQ(ResizeImage(package_, picture, 0, 8, 0), picture);
   EXPECT_EQ(picture->totalSize, 0);
-  EXPECT_EQ(testing::ReadCount(), 1u);
+  EXPECT_EQ(counting::ReadCount(), 1u);
   ASSERT_EQ(ResizeImage(package_, picture, 5, 4, 0), picture);
-  EXPECT_EQ(testing::ReadCount(), 2u);
+  EXPECT_EQ(counting::ReadCount(), 2u);
   EXPECT_EQ(AllOf(*picture), Expected(original.image, 5, 4));
 }
 
@@ -410,7 +442,7 @@ TEST_F(ImageScaleTest, FailedReloadLeavesThePictureNotLoaded) {
   Image* picture = LoadPicture(test::RawBgrPicture(10, 8, kMaskNone, 8));
   ASSERT_NE(picture, nullptr);
   ASSERT_EQ(ResizeImage(package_, picture, 5, 4, 0), picture);
-  testing::FailRead(testing::ReadCount() + 1, testing::ReadFault::kFail);
+  counting::FailRead(counting::ReadCount() + 1, counting::ReadFault::kFail);
   EXPECT_EQ(ResizeImage(package_, picture, 6, 4, 0), nullptr);
   EXPECT_EQ(picture->data, nullptr);
   // A later fetch loads it again at the stored size.
@@ -428,19 +460,19 @@ TEST_F(ImageScaleTest, AllocationFailureAtEachStep) {
   Image* picture = LoadPicture(stored, kFormatYuv422);
   ASSERT_NE(picture, nullptr);
   const Bytes full = AllOf(*picture);
-  const int64_t live = testing::LiveBlocks();
+  const int64_t live = counting::LiveBlocks();
   enum { kRead = 1, kConvert, kRecord, kBlock, kAllocations = kBlock };
   for (int32_t makeCopy : {0, 1}) {
     for (uint64_t n = 1; n <= kAllocations + 1; ++n) {
       SCOPED_TRACE(::testing::Message() << "copy " << makeCopy << " allocation " << n);
       ASSERT_EQ(ResizeImage(package_, picture, 5, 4, 0), picture);
-      testing::ResetHeap();
-      testing::FailAllocation(n);
+      counting::ResetHeap();
+      counting::FailAllocation(n);
       Image* result = ResizeImage(package_, picture, 6, 4, makeCopy);
-      testing::FailAllocation(0);
+      counting::FailAllocation(0);
       if (n > kAllocations) {  // all of them succeeded
         ASSERT_NE(result, nullptr);
-        EXPECT_EQ(testing::AllocationCount(), uint64_t{kAllocations});
+        EXPECT_EQ(counting::AllocationCount(), uint64_t{kAllocations});
         if (makeCopy != 0) {
           MemFree(result->data);
           MemFree(result);
@@ -457,17 +489,17 @@ TEST_F(ImageScaleTest, AllocationFailureAtEachStep) {
       switch (n) {
         case kRead:
           EXPECT_EQ(picture->data, nullptr);
-          EXPECT_EQ(testing::LiveBlocks(), live - 1);
+          EXPECT_EQ(counting::LiveBlocks(), live - 1);
           break;
         case kConvert:
           EXPECT_EQ(picture->pixelFormat, kFormatBgr24);
           EXPECT_EQ(AllOf(*picture), stored.stored);
-          EXPECT_EQ(testing::LiveBlocks(), live);
+          EXPECT_EQ(counting::LiveBlocks(), live);
           break;
         default:
           EXPECT_EQ(picture->pixelFormat, kFormatYuv422);
           EXPECT_EQ(AllOf(*picture), full);
-          EXPECT_EQ(testing::LiveBlocks(), live);
+          EXPECT_EQ(counting::LiveBlocks(), live);
       }
       // Whatever state it was left in, the next fetch makes it whole again.
       ASSERT_EQ(FetchPicture(package_, 0, kFormatYuv422), picture);

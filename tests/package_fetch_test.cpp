@@ -13,6 +13,7 @@
 #include "package/fetch.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -74,18 +75,11 @@ Bytes Decoded(const PictureDesc& compressed) {
 
 Bytes AllOf(const Image& image) { return Bytes(image.data, image.data + image.totalSize); }
 
-class PackageFetchTest : public ::testing::Test {
+class PackageFetchTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    live_ = testing::LiveBlocks();
-  }
   void TearDown() override {
-    testing::FailAllocation(0);
-    testing::FailRead(0, testing::ReadFault::kNone);
     FreePackage(package_);
-    EXPECT_EQ(testing::LiveBlocks(), live_);
+    CountedBackendTest::TearDown();
   }
 
   // Writes and loads a package of these pictures; `cut` bytes are taken off
@@ -97,8 +91,8 @@ class PackageFetchTest : public ::testing::Test {
     bytes.resize(bytes.size() - cut);
     path_ = dir_.Write("fetch.tiko", bytes);
     ASSERT_EQ(test::Load(path_, &package_), STATUS_SUCCESS);
-    testing::ResetHeap();
-    testing::ResetFiles();
+    counting::ResetHeap();
+    counting::ResetFiles();
   }
 
   // Overwrites bytes of the open package file in place.
@@ -113,14 +107,13 @@ class PackageFetchTest : public ::testing::Test {
   std::string path_;
   authoring::PackageLayout layout_;
   Package* package_ = nullptr;
-  int64_t live_ = 0;
 };
 
 TEST_F(PackageFetchTest, PackageWithoutPictures) {
   Open({});
   for (uint32_t index : {0u, 1u, 0xFFFFFFFFu}) EXPECT_EQ(FetchPicture(package_, index, kFormatBgr24), nullptr);
   EXPECT_EQ(FetchPicture(nullptr, 0, kFormatBgr24), nullptr);
-  EXPECT_EQ(testing::ReadCount(), 0u);
+  EXPECT_EQ(counting::ReadCount(), 0u);
 }
 
 TEST_F(PackageFetchTest, IndexOutOfRangeNeverTouchesTheFile) {
@@ -128,8 +121,8 @@ TEST_F(PackageFetchTest, IndexOutOfRangeNeverTouchesTheFile) {
   for (uint32_t index : {2u, 3u, 0x80000000u, 0xFFFFFFFFu}) {
     EXPECT_EQ(FetchPicture(package_, index, kFormatBgr24), nullptr) << index;
   }
-  EXPECT_EQ(testing::ReadCount(), 0u);
-  EXPECT_EQ(testing::AllocationCount(), 0u);
+  EXPECT_EQ(counting::ReadCount(), 0u);
+  EXPECT_EQ(counting::AllocationCount(), 0u);
 }
 
 TEST_F(PackageFetchTest, ReadOnceThenConvertOnEveryFetch) {
@@ -139,22 +132,22 @@ TEST_F(PackageFetchTest, ReadOnceThenConvertOnEveryFetch) {
   ASSERT_EQ(picture, &package_->pictures[0]);
   EXPECT_EQ(AllOf(*picture), stored.stored);
   EXPECT_EQ(picture->useCount, 1);
-  EXPECT_EQ(testing::ReadCount(), 1u);
-  EXPECT_EQ(testing::AllocationCount(), 1u);  // raw: read straight into the picture's block
+  EXPECT_EQ(counting::ReadCount(), 1u);
+  EXPECT_EQ(counting::AllocationCount(), 1u);  // raw: read straight into the picture's block
 
   uint8_t* const data = picture->data;
   ASSERT_EQ(FetchPicture(package_, 0, kFormatBgr24), picture);
   EXPECT_EQ(picture->useCount, 2);
   EXPECT_EQ(picture->data, data);
-  EXPECT_EQ(testing::ReadCount(), 1u);
-  EXPECT_EQ(testing::AllocationCount(), 1u);
+  EXPECT_EQ(counting::ReadCount(), 1u);
+  EXPECT_EQ(counting::AllocationCount(), 1u);
 
   // Another layout: converted in place, still not read again.
   ASSERT_EQ(FetchPicture(package_, 0, kFormatYuv420), picture);
   EXPECT_EQ(picture->pixelFormat, kFormatYuv420);
   EXPECT_EQ(picture->pixelDataSize, 6 + 2 * 2);
   EXPECT_EQ(picture->useCount, 3);
-  EXPECT_EQ(testing::ReadCount(), 1u);
+  EXPECT_EQ(counting::ReadCount(), 1u);
 }
 
 // Every stored layout and mask kind, raw and compressed, fetched in every
@@ -184,10 +177,10 @@ TEST_F(PackageFetchTest, EveryStoredFormInEveryLayout) {
       std::copy(bytes.begin(), bytes.end(), expected.data);
       ASSERT_EQ(ConvertImage(&expected, format), 1);
 
-      const uint64_t reads = testing::ReadCount();
+      const uint64_t reads = counting::ReadCount();
       Image* picture = FetchPicture(package_, i, format);
       ASSERT_NE(picture, nullptr);
-      EXPECT_EQ(testing::ReadCount(), reads + 1);
+      EXPECT_EQ(counting::ReadCount(), reads + 1);
       EXPECT_EQ(picture->pixelFormat, format);
       EXPECT_EQ(picture->maskKind, p.entry.maskKind);
       EXPECT_EQ(picture->pixelDataSize, expected.pixelDataSize);
@@ -213,11 +206,11 @@ TEST_F(PackageFetchTest, RawPicturesAreNotDecoded) {
   Image* picture = FetchPicture(package_, 0, kFormatBgr24);
   ASSERT_NE(picture, nullptr);
   EXPECT_EQ(AllOf(*picture), raw.stored);
-  EXPECT_EQ(testing::AllocationCount(), 1u);
+  EXPECT_EQ(counting::AllocationCount(), 1u);
   picture = FetchPicture(package_, 1, kFormatBgr24);
   ASSERT_NE(picture, nullptr);
   EXPECT_EQ(AllOf(*picture), kSmallBlockOutput);
-  EXPECT_EQ(testing::AllocationCount(), 3u);  // the block, then the picture's bytes
+  EXPECT_EQ(counting::AllocationCount(), 3u);  // the block, then the picture's bytes
   EXPECT_EQ(package_->pictures[1].storedEntry.storedSize, kSmallBlock.size());
 }
 
@@ -249,36 +242,36 @@ TEST_F(PackageFetchTest, FailedDecodeLeavesThePictureNotLoaded) {
   p.stored[0] = 0x0C;
   p.compressed = true;
   Open({p});
-  const int64_t live = testing::LiveBlocks();
+  const int64_t live = counting::LiveBlocks();
   EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
   EXPECT_EQ(package_->pictures[0].data, nullptr);
   EXPECT_EQ(package_->pictures[0].useCount, 0);
-  EXPECT_EQ(testing::LiveBlocks(), live);
-  EXPECT_EQ(testing::ReadCount(), 1u);
+  EXPECT_EQ(counting::LiveBlocks(), live);
+  EXPECT_EQ(counting::ReadCount(), 1u);
 
   Patch(layout_.pictureData[0], {0x0B});
   Image* picture = FetchPicture(package_, 0, kFormatBgr24);
   ASSERT_NE(picture, nullptr);
-  EXPECT_EQ(testing::ReadCount(), 2u);
+  EXPECT_EQ(counting::ReadCount(), 2u);
   EXPECT_EQ(AllOf(*picture), kSmallBlockOutput);
   EXPECT_EQ(picture->useCount, 1);
 }
 
 TEST_F(PackageFetchTest, FailedReadLeavesThePictureNotLoaded) {
-  for (testing::ReadFault fault : {testing::ReadFault::kFail, testing::ReadFault::kShort}) {
+  for (counting::ReadFault fault : {counting::ReadFault::kFail, counting::ReadFault::kShort}) {
     for (bool compressed : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "fault " << int(fault) << " compressed " << compressed);
       PictureDesc p = Raw(kFormatYuv420, kMaskBit, 32, 32, 1536, 128);
       if (compressed) p = Compressed(p);
       Open({p});
-      const int64_t live = testing::LiveBlocks();
-      testing::FailRead(1, fault);
+      const int64_t live = counting::LiveBlocks();
+      counting::FailRead(1, fault);
       EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
       EXPECT_EQ(package_->pictures[0].data, nullptr);
       EXPECT_EQ(package_->pictures[0].useCount, 0);
-      EXPECT_EQ(testing::LiveBlocks(), live);
+      EXPECT_EQ(counting::LiveBlocks(), live);
       ASSERT_NE(FetchPicture(package_, 0, kFormatBgr24), nullptr);
-      EXPECT_EQ(testing::ReadCount(), 2u);
+      EXPECT_EQ(counting::ReadCount(), 2u);
       FreePackage(package_);
       package_ = nullptr;
     }
@@ -344,13 +337,13 @@ TEST_F(PackageFetchTest, UntrustworthyEntriesAreRefused) {
   for (const BadEntry& c : cases) {
     SCOPED_TRACE(c.what);
     Open({c.picture}, c.cut);
-    const int64_t live = testing::LiveBlocks();
+    const int64_t live = counting::LiveBlocks();
     EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
     EXPECT_EQ(package_->pictures[0].data, nullptr);
     EXPECT_EQ(package_->pictures[0].useCount, 0);
-    EXPECT_EQ(testing::ReadCount(), 0u);
-    EXPECT_EQ(testing::AllocationCount(), 0u);
-    EXPECT_EQ(testing::LiveBlocks(), live);
+    EXPECT_EQ(counting::ReadCount(), 0u);
+    EXPECT_EQ(counting::AllocationCount(), 0u);
+    EXPECT_EQ(counting::LiveBlocks(), live);
     FreePackage(package_);
     package_ = nullptr;
   }
@@ -362,8 +355,8 @@ TEST_F(PackageFetchTest, OffsetBeyondTheSignedRangeIsRefused) {
   Open({Raw(kFormatBgr24, kMaskNone, 2, 2, 12, 0)});
   package_->pictures[0].storedEntry.dataOffset = 0x80000000u;
   EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
-  EXPECT_EQ(testing::ReadCount(), 0u);
-  EXPECT_EQ(testing::AllocationCount(), 0u);
+  EXPECT_EQ(counting::ReadCount(), 0u);
+  EXPECT_EQ(counting::AllocationCount(), 0u);
 }
 
 // Exactly 91 bytes out per byte of block is still possible, so it is not
@@ -390,24 +383,24 @@ TEST_F(PackageFetchTest, AllocationFailureAtEachStep) {
   for (uint64_t n = 1; n <= kAllocations; ++n) {
     SCOPED_TRACE(::testing::Message() << "allocation " << n);
     Open({p});
-    const int64_t live = testing::LiveBlocks();
-    testing::FailAllocation(n);
+    const int64_t live = counting::LiveBlocks();
+    counting::FailAllocation(n);
     EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
-    testing::FailAllocation(0);
+    counting::FailAllocation(0);
     Image* slot = &package_->pictures[0];
     EXPECT_EQ(slot->useCount, 0);
     if (n == kConvert) {
       ASSERT_NE(slot->data, nullptr);
       EXPECT_EQ(slot->pixelFormat, kFormatYuv422);
       EXPECT_EQ(AllOf(*slot), stored);
-      EXPECT_EQ(testing::LiveBlocks(), live + 1);
+      EXPECT_EQ(counting::LiveBlocks(), live + 1);
     } else {
       EXPECT_EQ(slot->data, nullptr);
-      EXPECT_EQ(testing::LiveBlocks(), live);
+      EXPECT_EQ(counting::LiveBlocks(), live);
     }
-    const uint64_t reads = testing::ReadCount();
+    const uint64_t reads = counting::ReadCount();
     ASSERT_EQ(FetchPicture(package_, 0, kFormatBgr24), slot);
-    EXPECT_EQ(testing::ReadCount(), reads + (n == kConvert ? 0 : 1));
+    EXPECT_EQ(counting::ReadCount(), reads + (n == kConvert ? 0 : 1));
     EXPECT_EQ(slot->pixelFormat, kFormatBgr24);
     EXPECT_EQ(slot->useCount, 1);
     FreePackage(package_);
@@ -416,7 +409,7 @@ TEST_F(PackageFetchTest, AllocationFailureAtEachStep) {
   // And with nothing failing, exactly those three.
   Open({p});
   ASSERT_NE(FetchPicture(package_, 0, kFormatBgr24), nullptr);
-  EXPECT_EQ(testing::AllocationCount(), uint64_t{kAllocations});
+  EXPECT_EQ(counting::AllocationCount(), uint64_t{kAllocations});
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "package/format.h"
 #include "package/loader.h"
 #include "platform/testing/hooks.h"
+#include "support/counted_backend.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -19,20 +20,8 @@ using test::Load;
 using test::TempDir;
 
 // Every test ends with nothing allocated and no file open.
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public test::CountedBackendTest {
  protected:
-  void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    liveBefore_ = testing::LiveBlocks();
-    filesBefore_ = testing::OpenFiles();
-  }
-  void TearDown() override {
-    testing::FailAllocation(0);
-    testing::FailRead(0, testing::ReadFault::kNone);
-    EXPECT_EQ(testing::LiveBlocks(), liveBefore_);
-    EXPECT_EQ(testing::OpenFiles(), filesBefore_);
-  }
 
   // Loads `bytes` from a file; expects a refusal that leaves nothing behind.
   void ExpectRefused(const std::vector<uint8_t>& bytes, const std::string& what) {
@@ -40,8 +29,7 @@ class LoaderTest : public ::testing::Test {
     Package* package = reinterpret_cast<Package*>(uintptr_t{1});
     EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << what;
     EXPECT_EQ(package, nullptr) << what;
-    EXPECT_EQ(testing::LiveBlocks(), liveBefore_) << what;
-    EXPECT_EQ(testing::OpenFiles(), filesBefore_) << what;
+    ExpectNothingHeld(what);
   }
 
   Package* LoadOk(const std::vector<uint8_t>& bytes) {
@@ -52,8 +40,6 @@ class LoaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  int64_t liveBefore_ = 0;
-  int64_t filesBefore_ = 0;
 };
 
 void Patch32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) { WriteU32(bytes.data() + at, value); }
@@ -281,50 +267,48 @@ TEST_F(LoaderTest, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
   for (const auto& c : cases) {
     std::vector<uint8_t> bytes = good;
     Patch32(bytes, c.field, c.value);
-    testing::ResetHeap();
+    counting::ResetHeap();
     ExpectRefused(bytes, c.what);
     // The package record and complete actors' steps only: never a table sized
     // by the bad count.
-    EXPECT_LE(testing::AllocationCount(), 1u + desc.actors.size() + 1) << c.what;
+    EXPECT_LE(counting::AllocationCount(), 1u + desc.actors.size() + 1) << c.what;
   }
 }
 
 TEST_F(LoaderTest, AllocationFailureAtEveryAllocationRefusesAndFreesAll) {
   const std::string path = dir_.Write("rich.tiko", WritePackage(test::RichPackage()));
   Package* package = nullptr;
-  testing::ResetHeap();
+  counting::ResetHeap();
   ASSERT_EQ(Load(path, &package), STATUS_SUCCESS);
-  const uint64_t allocations = testing::AllocationCount();
+  const uint64_t allocations = counting::AllocationCount();
   FreePackage(package);
   ASSERT_GT(allocations, 5u);
   for (const bool forever : {false, true}) {
     for (uint64_t n = 1; n <= allocations; ++n) {
-      testing::ResetHeap();
-      testing::FailAllocation(n, forever);
+      counting::ResetHeap();
+      counting::FailAllocation(n, forever);
       package = reinterpret_cast<Package*>(uintptr_t{1});
       EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << n;
       EXPECT_EQ(package, nullptr);
-      EXPECT_EQ(testing::LiveBlocks(), liveBefore_) << n;
-      EXPECT_EQ(testing::OpenFiles(), filesBefore_) << n;
+      ExpectNothingHeld("allocation " + std::to_string(n) + (forever ? " and on" : ""));
     }
   }
-  testing::FailAllocation(0);
+  counting::FailAllocation(0);
 }
 
 TEST_F(LoaderTest, FailingAndShortReadsRefuseAndFreeAll) {
   const std::string path = dir_.Write("rich.tiko", WritePackage(test::RichPackage()));
   Package* package = nullptr;
-  testing::ResetFiles();
+  counting::ResetFiles();
   ASSERT_EQ(Load(path, &package), STATUS_SUCCESS);
-  const uint64_t reads = testing::ReadCount();
+  const uint64_t reads = counting::ReadCount();
   FreePackage(package);
-  for (const auto fault : {testing::ReadFault::kFail, testing::ReadFault::kShort}) {
+  for (const auto fault : {counting::ReadFault::kFail, counting::ReadFault::kShort}) {
     for (uint64_t n = 1; n <= reads; ++n) {
-      testing::ResetFiles();
-      testing::FailRead(n, fault);
+      counting::ResetFiles();
+      counting::FailRead(n, fault);
       EXPECT_EQ(Load(path, &package), STATUS_UNSUCCESSFUL) << n;
-      EXPECT_EQ(testing::LiveBlocks(), liveBefore_) << n;
-      EXPECT_EQ(testing::OpenFiles(), filesBefore_) << n;
+      ExpectNothingHeld("read " + std::to_string(n));
     }
   }
 }

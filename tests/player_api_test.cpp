@@ -137,7 +137,7 @@ TEST_F(PlayerApi, AMissingPackageFailsTheOpenAfterTheBitmapWasTaken) {
   RecordingBitmap bitmap(kWidth, kHeight);
   Player player;
   EXPECT_EQ(player->Open(&window, missing_.c_str(), &bitmap), 0);
-  EXPECT_EQ(Library().lastError(), 0xC0000001u);
+  EXPECT_EQ(Library().lastError(), TIKO_STATUS_UNSUCCESSFUL);
   EXPECT_EQ(bitmap.deleted, 1);
   const std::vector<uint8_t> host(kFrameBytes, 9);
   EXPECT_EQ(player->Render(host.data(), 0), 0);
@@ -147,7 +147,7 @@ TEST_F(PlayerApi, AMissingPackageFailsTheOpenAfterTheBitmapWasTaken) {
   RecordingWindow other;
   Player good;
   ASSERT_EQ(good->Open(&other, box_.c_str(), nullptr), 1);
-  EXPECT_EQ(Library().lastError(), 0xC0000001u);
+  EXPECT_EQ(Library().lastError(), TIKO_STATUS_UNSUCCESSFUL);
 }
 
 TEST_F(PlayerApi, AFailedPackageChangeLeavesTheBareFrames) {

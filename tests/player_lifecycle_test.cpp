@@ -21,7 +21,6 @@ namespace {
 using playertest::RecordingBitmap;
 using playertest::RecordingWindow;
 
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint32_t kUntouched = 0x1234u;
 
 class PlayerLifecycle : public test::CountedBackendTest {
@@ -40,7 +39,7 @@ class PlayerLifecycle : public test::CountedBackendTest {
 TEST_F(PlayerLifecycle, ANewPlayerHoldsNothing) {
   CVyrWindow* player = CreatePlayer();
   ASSERT_NE(player, nullptr);
-  EXPECT_EQ(testing::LiveBlocks(), live_ + 1);  // the object itself, on the counted heap
+  EXPECT_EQ(counting::LiveBlocks(), live_ + 1);  // the object itself, on the counted heap
   EXPECT_EQ(player->package, nullptr);
   EXPECT_EQ(player->frame, nullptr);
   EXPECT_EQ(player->background, nullptr);
@@ -60,10 +59,10 @@ TEST_F(PlayerLifecycle, ANewPlayerHoldsNothing) {
 }
 
 TEST_F(PlayerLifecycle, TheFactoryGivesNullWhenTheObjectCannotBeAllocated) {
-  testing::FailAllocation(1);
+  counting::FailAllocation(1);
   EXPECT_EQ(TikoGetInterface(), nullptr);
-  EXPECT_EQ(testing::FailedAllocations(), 1u);
-  testing::FailAllocation(0);
+  EXPECT_EQ(counting::FailedAllocations(), 1u);
+  counting::FailAllocation(0);
   CTikoPlayer* player = TikoGetInterface();
   ASSERT_NE(player, nullptr);
   player->Release();
@@ -87,69 +86,69 @@ struct FailingStep {
 
 TEST_F(PlayerLifecycle, EachFailingOpenStepLeavesWhatItAcquiredSoFar) {
   const FailingStep steps[] = {
-      {"draw handle", [](auto&, auto&, auto&, uint64_t) { testing::FailDrawOpen(true); }, {0, 0, 0, 0, 0, kUntouched}},
+      {"draw handle", [](auto&, auto&, auto&, uint64_t) { counting::FailDrawOpen(true); }, {0, 0, 0, 0, 0, kUntouched}},
       {"canvas", [](RecordingWindow& w, auto&, auto&, uint64_t) { w.failCanvas = true; }, {1, 0, 0, 0, 0, kUntouched}},
       {"window rectangle", [](RecordingWindow& w, auto&, auto&, uint64_t) { w.failRect = true; },
        {1, 1, 0, 0, 0, kUntouched}},
-      {"frame", [](auto&, auto&, auto&, uint64_t first) { testing::FailAllocation(first); },
+      {"frame", [](auto&, auto&, auto&, uint64_t first) { counting::FailAllocation(first); },
        {1, 1, 0, 0, 0, kUntouched}},
-      {"background buffer", [](auto&, auto&, auto&, uint64_t first) { testing::FailAllocation(first + 1); },
+      {"background buffer", [](auto&, auto&, auto&, uint64_t first) { counting::FailAllocation(first + 1); },
        {1, 1, 1, 0, 0, kUntouched}},
       {"background copy", [](auto&, RecordingBitmap& b, auto&, uint64_t) { b.failCopy = true; },
        {1, 1, 2, 1, 0, kUntouched}},
-      {"draw set-up", [](auto&, auto&, auto&, uint64_t) { testing::FailDrawBegin(true); },
+      {"draw set-up", [](auto&, auto&, auto&, uint64_t) { counting::FailDrawBegin(true); },
        {1, 1, 2, 1, 1, kUntouched}},
       {"package missing", [](auto&, auto&, std::u16string& path, uint64_t) { path += u".missing"; },
-       {1, 1, 2, 1, 1, kLoadFailed}},
-      {"package memory", [](auto&, auto&, auto&, uint64_t first) { testing::FailAllocation(first + 2); },
-       {1, 1, 2, 1, 1, kLoadFailed}},
+       {1, 1, 2, 1, 1, TIKO_STATUS_UNSUCCESSFUL}},
+      {"package memory", [](auto&, auto&, auto&, uint64_t first) { counting::FailAllocation(first + 2); },
+       {1, 1, 2, 1, 1, TIKO_STATUS_UNSUCCESSFUL}},
   };
   for (const FailingStep& step : steps) {
     SCOPED_TRACE(step.name);
-    testing::ResetHeap();
-    testing::ResetDrawing();
+    counting::ResetHeap();
+    counting::ResetDrawing();
     RecordingWindow window;
     RecordingBitmap bitmap(playertest::kWidth, playertest::kHeight);
     std::u16string path = Box();
     CVyrWindow* player = CreatePlayer();
     ASSERT_NE(player, nullptr);
-    const int64_t withObject = testing::LiveBlocks();
-    step.inject(window, bitmap, path, testing::AllocationCount() + 1);
+    const int64_t withObject = counting::LiveBlocks();
+    step.inject(window, bitmap, path, counting::AllocationCount() + 1);
     platform::SetLastErrorValue(kUntouched);
 
     EXPECT_EQ(player->Open(&window, path.c_str(), &bitmap), 0);
     EXPECT_EQ(player->opened, 0);
-    EXPECT_EQ(testing::OpenDrawHandles(), step.held.drawHandles);
+    EXPECT_EQ(counting::OpenDrawHandles(), step.held.drawHandles);
     EXPECT_EQ(window.canvasHeld, step.held.canvases);
-    EXPECT_EQ(testing::LiveBlocks() - withObject, step.held.buffers);
+    EXPECT_EQ(counting::LiveBlocks() - withObject, step.held.buffers);
     EXPECT_EQ(bitmap.copies, step.held.bitmapCopies);
     EXPECT_EQ(bitmap.deleted, step.held.bitmapDeletes);
     EXPECT_EQ(TikoGetLastError(), step.held.lastError);
     EXPECT_EQ(player->package, nullptr);
-    EXPECT_EQ(testing::OpenFiles(), files_);
+    EXPECT_EQ(counting::OpenFiles(), files_);
 
     // A failed open renders nothing.
     EXPECT_EQ(player->RenderBackground(), 0);
     EXPECT_TRUE(window.presents.empty());
 
-    testing::FailAllocation(0);
-    testing::ResetDrawing();
+    counting::FailAllocation(0);
+    counting::ResetDrawing();
     player->Release();
-    EXPECT_EQ(testing::OpenDrawHandles(), 0);
+    EXPECT_EQ(counting::OpenDrawHandles(), 0);
     EXPECT_EQ(window.canvasHeld, 0);
-    EXPECT_EQ(testing::LiveBlocks(), withObject - 1);
+    EXPECT_EQ(counting::LiveBlocks(), withObject - 1);
   }
 }
 
 TEST_F(PlayerLifecycle, OpenAcquiresInOrderAndReleaseGivesBackInOrder) {
   RecordingWindow window;
   RecordingBitmap bitmap(playertest::kWidth, playertest::kHeight);
-  testing::ResetHeap();
-  testing::StartTrace();
+  counting::ResetHeap();
+  counting::StartTrace();
   CTikoPlayer* player = TikoGetInterface();
   ASSERT_NE(player, nullptr);
   ASSERT_EQ(player->Open(&window, Box().c_str(), &bitmap), 1);
-  const std::vector<std::string> open = testing::TraceEvents();
+  const std::vector<std::string> open = counting::TraceEvents();
   const std::vector<std::string> expectedOpen = {
       "alloc#1:" + std::to_string(sizeof(CVyrWindow)),
       "draw-open",
@@ -165,9 +164,9 @@ TEST_F(PlayerLifecycle, OpenAcquiresInOrderAndReleaseGivesBackInOrder) {
   EXPECT_EQ(std::vector<std::string>(open.begin(), open.begin() + expectedOpen.size()), expectedOpen);
   EXPECT_EQ(window.rectCalls, 1);
 
-  testing::StartTrace();
+  counting::StartTrace();
   player->Release();
-  const std::vector<std::string> release = testing::TraceEvents();
+  const std::vector<std::string> release = counting::TraceEvents();
   ASSERT_GE(release.size(), 6u);
   const std::vector<std::string> expectedFirst = {"draw-close", "canvas-release", "free#2", "free#3"};
   EXPECT_EQ(std::vector<std::string>(release.begin(), release.begin() + 4), expectedFirst);
@@ -182,9 +181,9 @@ TEST_F(PlayerLifecycle, OpenSizedAllocatesFramesOfItsSize) {
   RecordingWindow window(Rect{0, 0, 640, 480});
   RecordingBitmap bitmap(640, 480);
   CTikoPlayer* player = TikoGetInterface();
-  testing::StartTrace();
+  counting::StartTrace();
   ASSERT_EQ(player->OpenSized(&window, Box().c_str(), &bitmap, 640, 480), 1);
-  const std::vector<std::string>& events = testing::TraceEvents();
+  const std::vector<std::string>& events = counting::TraceEvents();
   EXPECT_EQ(std::count_if(events.begin(), events.end(),
                           [](const std::string& e) { return e.ends_with(":921600"); }),
             2);
@@ -198,21 +197,21 @@ TEST_F(PlayerLifecycle, RefusedFrameSizesAcquireNothingAndChangeNothing) {
   CTikoPlayer* player = TikoGetInterface();
   ASSERT_EQ(player->Open(&window, Box().c_str(), nullptr), 1);
   ASSERT_EQ(player->RenderBackground(), 1);  // loads the picture once
-  const int64_t openBlocks = testing::LiveBlocks();
+  const int64_t openBlocks = counting::LiveBlocks();
   for (const auto& [width, height] : sizes) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
     RecordingWindow other;
     RecordingBitmap bitmap(320, 240);
     platform::SetLastErrorValue(kUntouched);
-    testing::StartTrace();
+    counting::StartTrace();
     EXPECT_EQ(player->OpenSized(&other, Box().c_str(), &bitmap, width, height), 0);
-    EXPECT_TRUE(testing::TraceEvents().empty());
+    EXPECT_TRUE(counting::TraceEvents().empty());
     EXPECT_EQ(other.canvasHeld, 0);
     EXPECT_EQ(bitmap.copies, 0);
     EXPECT_EQ(bitmap.deleted, 0);
     EXPECT_EQ(TikoGetLastError(), kUntouched);
     // The earlier open stands as it was.
-    EXPECT_EQ(testing::LiveBlocks(), openBlocks);
+    EXPECT_EQ(counting::LiveBlocks(), openBlocks);
     EXPECT_EQ(window.canvasHeld, 1);
     EXPECT_EQ(player->RenderBackground(), 1);
   }
@@ -235,15 +234,15 @@ TEST_F(PlayerLifecycle, ASecondOpenGivesBackWhatTheFirstHeld) {
   RecordingWindow second;
   RecordingBitmap bitmap(playertest::kWidth, playertest::kHeight);
   CVyrWindow* player = CreatePlayer();
-  const int64_t withObject = testing::LiveBlocks();
+  const int64_t withObject = counting::LiveBlocks();
   ASSERT_EQ(player->Open(&first, Box().c_str(), &bitmap), 1);
-  const int64_t withFirst = testing::LiveBlocks();
+  const int64_t withFirst = counting::LiveBlocks();
   ASSERT_EQ(player->Open(&second, Box().c_str(), nullptr), 1);
   EXPECT_EQ(first.canvasHeld, 0);
   EXPECT_EQ(second.canvasHeld, 1);
-  EXPECT_EQ(testing::OpenDrawHandles(), 1);
-  EXPECT_EQ(testing::OpenFiles(), files_ + 1);
-  EXPECT_EQ(testing::LiveBlocks(), withFirst - 1);  // no background this time
+  EXPECT_EQ(counting::OpenDrawHandles(), 1);
+  EXPECT_EQ(counting::OpenFiles(), files_ + 1);
+  EXPECT_EQ(counting::LiveBlocks(), withFirst - 1);  // no background this time
   EXPECT_EQ(player->background, nullptr);
   EXPECT_EQ(player->RenderBackground(), 1);
   EXPECT_TRUE(first.presents.empty());
@@ -254,7 +253,7 @@ TEST_F(PlayerLifecycle, ASecondOpenGivesBackWhatTheFirstHeld) {
   EXPECT_EQ(second.canvasHeld, 0);
   EXPECT_EQ(player->RenderBackground(), 0);
   player->Release();
-  EXPECT_EQ(testing::LiveBlocks(), withObject - 1);
+  EXPECT_EQ(counting::LiveBlocks(), withObject - 1);
 }
 
 TEST_F(PlayerLifecycle, ChangePackageWorksBeforeOpenAndRendersStayOff) {
@@ -268,7 +267,7 @@ TEST_F(PlayerLifecycle, ChangePackageWorksBeforeOpenAndRendersStayOff) {
   EXPECT_EQ(player->ChangePackage(u"/nonexistent.tiko"), 0);
   EXPECT_EQ(player->package, nullptr);
   EXPECT_EQ(TikoGetLastError(), kUntouched);
-  EXPECT_EQ(testing::OpenFiles(), files_);
+  EXPECT_EQ(counting::OpenFiles(), files_);
   player->Release();
 }
 

@@ -34,7 +34,6 @@ constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3;
 constexpr int32_t kShowFrames = 200;
 constexpr int32_t kChangedFrames = 20;
 constexpr int32_t kFrames = kShowFrames + kChangedFrames;
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint32_t kUntouched = 0x1234u;
 // The open allocates the frame and the background buffer before the package.
 constexpr uint64_t kBuffersBeforeLoad = 2;
@@ -92,29 +91,29 @@ class ReliabilityAlloc : public test::CountedBackendTest {
     }
     if (player == nullptr) return s;
     s.created = true;
-    s.afterCreate = testing::AllocationCount();
+    s.afterCreate = counting::AllocationCount();
     s.opened = player->OpenSized(&window, show_.c_str(), &bitmap, kWidth, kHeight);
     if (s.opened == 0) {
       s.lastError = TikoGetLastError();
       if (retry) player->OpenSized(&window, show_.c_str(), &bitmap, kWidth, kHeight);
     }
-    s.afterOpen = testing::AllocationCount();
+    s.afterOpen = counting::AllocationCount();
     for (int32_t n = 0; n < kFrames; ++n) {
       if (n == kShowFrames) {
-        s.beforeChange = testing::AllocationCount();
+        s.beforeChange = counting::AllocationCount();
         s.changed = player->ChangePackage(rich_.c_str());
         if (s.changed == 0 && retry) player->ChangePackage(rich_.c_str());
-        s.afterChange = testing::AllocationCount();
+        s.afterChange = counting::AllocationCount();
       }
       if (n % 20 == 5) {
         player->SetEyePosition(60 + n / 2, 100);
         player->SetEyePosition(250 - n / 3, 90 + n % 7);
       }
-      s.beforeRender.push_back(testing::AllocationCount());
+      s.beforeRender.push_back(counting::AllocationCount());
       s.results.push_back(n % 2 == 0 ? player->RenderBackground() : player->Render(hostFrame_.data(), 0));
       s.drawable.push_back(DrawableActors(player));
     }
-    s.end = testing::AllocationCount();
+    s.end = counting::AllocationCount();
     player->Release();
     EXPECT_EQ(window.canvases, 0);
     s.prints = window.prints;
@@ -144,13 +143,13 @@ int32_t RenderOf(const Session& clean, uint64_t n) {
 }
 
 void ReliabilityAlloc::Sweep(bool forever) {
-  testing::ResetHeap();
+  counting::ResetHeap();
   const Session clean = Play(false);
   ASSERT_TRUE(clean.created);
   ASSERT_EQ(clean.opened, 1);
   ASSERT_EQ(clean.changed, 1);
   ASSERT_EQ(clean.prints.size(), size_t{kFrames});
-  ASSERT_EQ(testing::FailedAllocations(), 0u);
+  ASSERT_EQ(counting::FailedAllocations(), 0u);
   ExpectNothingHeld("clean session");
   // The session has work in every part: the rescaled and refetched pictures
   // of the show, the loads of both packages.
@@ -164,14 +163,14 @@ void ReliabilityAlloc::Sweep(bool forever) {
   for (const uint64_t n : reliability::Cases(1, clean.end)) {
     const std::string what = std::string(forever ? "from allocation " : "allocation ") + std::to_string(n);
     SCOPED_TRACE(what);
-    testing::ResetHeap();
-    testing::FailAllocation(n, forever);
+    counting::ResetHeap();
+    counting::FailAllocation(n, forever);
     const Session s = Play(!forever);
-    testing::FailAllocation(0);
+    counting::FailAllocation(0);
     ++sessions;
     ExpectNothingHeld(what);
     if (!forever) {
-      ASSERT_EQ(testing::FailedAllocations(), 1u);
+      ASSERT_EQ(counting::FailedAllocations(), 1u);
     }
 
     if (n <= clean.afterCreate) {
@@ -188,7 +187,7 @@ void ReliabilityAlloc::Sweep(bool forever) {
       // A buffer of the open, or the package load: the open is refused and
       // only a failed load sets the last error.
       EXPECT_EQ(s.opened, 0);
-      EXPECT_EQ(s.lastError, n > clean.afterCreate + kBuffersBeforeLoad ? kLoadFailed : kUntouched);
+      EXPECT_EQ(s.lastError, n > clean.afterCreate + kBuffersBeforeLoad ? TIKO_STATUS_UNSUCCESSFUL : kUntouched);
       if (!forever) {
         EXPECT_EQ(s.prints, clean.prints);
         EXPECT_EQ(s.results, clean.results);
@@ -228,10 +227,10 @@ void ReliabilityAlloc::Sweep(bool forever) {
     if (!forever) {
       // Nothing of the failure outlives the player: the next session is
       // the clean one again.
-      testing::ResetHeap();
+      counting::ResetHeap();
       const Session retry = Play(false);
       EXPECT_EQ(retry.prints, clean.prints);
-      EXPECT_EQ(testing::FailedAllocations(), 0u);
+      EXPECT_EQ(counting::FailedAllocations(), 0u);
       ExpectNothingHeld(what + ", retried");
     }
   }

@@ -34,7 +34,6 @@ using reliability::FingerprintWindow;
 constexpr int32_t kWidth = 80;
 constexpr int32_t kHeight = 60;
 constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3;
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 // Enough frames for every picture of the show to be fetched: the stripe's
 // second look comes at frame 14.
 constexpr int32_t kFrames = 40;
@@ -164,7 +163,7 @@ TEST_F(ReliabilityFiles, CutAtEveryByte) {
     if (cut < tablesEnd_) {
       // A cut in the tables refuses the whole package.
       EXPECT_EQ(p.opened, 0);
-      EXPECT_EQ(p.lastError, kLoadFailed);
+      EXPECT_EQ(p.lastError, TIKO_STATUS_UNSUCCESSFUL);
       EXPECT_TRUE(p.prints.empty());
       ++refused;
       continue;
@@ -244,15 +243,15 @@ TEST_F(ReliabilityFiles, FailingAndShortReadsAtEveryRead) {
     const std::u16string wide = test::Wide(show);
     s.opened = player->OpenSized(&window, wide.c_str(), nullptr, kWidth, kHeight);
     if (s.opened == 0) s.lastError = TikoGetLastError();
-    s.afterOpen = testing::ReadCount();
+    s.afterOpen = counting::ReadCount();
     for (int32_t n = 0; n < kAllFrames; ++n) {
       if (n == kShowFrames) {
-        s.beforeChange = testing::ReadCount();
+        s.beforeChange = counting::ReadCount();
         s.changed = player->ChangePackage(rich.c_str());
-        s.afterChange = testing::ReadCount();
+        s.afterChange = counting::ReadCount();
       }
       if (n % 10 == 1) player->SetEyePosition(90 + n, 70);
-      s.readsBefore.push_back(testing::ReadCount());
+      s.readsBefore.push_back(counting::ReadCount());
       player->RenderBackground();
       s.loaded.push_back(LoadedPictures(player));
     }
@@ -260,29 +259,29 @@ TEST_F(ReliabilityFiles, FailingAndShortReadsAtEveryRead) {
     s.prints = window.prints;
     return s;
   };
-  testing::ResetFiles();
+  counting::ResetFiles();
   const Session clean = session();
   ASSERT_EQ(clean.opened, 1);
   ASSERT_EQ(clean.changed, 1);
-  const uint64_t reads = testing::ReadCount();
+  const uint64_t reads = counting::ReadCount();
   ASSERT_GT(clean.beforeChange, clean.afterOpen + 5);  // the show's pictures are read while it plays
 
   const uint64_t bare = reliability::Fingerprint(Bytes(kFrameBytes, 0).data(), kFrameBytes);
   uint64_t sessions = 0;
-  for (const auto fault : {testing::ReadFault::kFail, testing::ReadFault::kShort}) {
+  for (const auto fault : {counting::ReadFault::kFail, counting::ReadFault::kShort}) {
     for (const uint64_t n : reliability::Cases(1, reads)) {
       const std::string what =
-          std::string(fault == testing::ReadFault::kFail ? "failing" : "short") + " read " + std::to_string(n);
+          std::string(fault == counting::ReadFault::kFail ? "failing" : "short") + " read " + std::to_string(n);
       SCOPED_TRACE(what);
-      testing::ResetFiles();
-      testing::FailRead(n, fault);
+      counting::ResetFiles();
+      counting::FailRead(n, fault);
       const Session s = session();
-      testing::FailRead(0, testing::ReadFault::kNone);
+      counting::FailRead(0, counting::ReadFault::kNone);
       ++sessions;
       ExpectNothingHeld(what);
       if (n <= clean.afterOpen) {
         EXPECT_EQ(s.opened, 0);
-        EXPECT_EQ(s.lastError, kLoadFailed);
+        EXPECT_EQ(s.lastError, TIKO_STATUS_UNSUCCESSFUL);
         EXPECT_TRUE(s.prints.empty());
         continue;
       }
@@ -333,7 +332,7 @@ TEST_F(ReliabilityFiles, DataOffsetsBeyondTheEndOrAt2To31) {
       const Playback p = Play(dir_.Write("offset.tiko", bytes));
       if (c.refused) {
         EXPECT_EQ(p.opened, 0);
-        EXPECT_EQ(p.lastError, kLoadFailed);
+        EXPECT_EQ(p.lastError, TIKO_STATUS_UNSUCCESSFUL);
         continue;
       }
       EXPECT_EQ(p.opened, 1);

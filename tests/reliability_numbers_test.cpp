@@ -39,7 +39,6 @@ using Bytes = std::vector<uint8_t>;
 using reliability::FingerprintWindow;
 using reliability::PatternBitmap;
 
-constexpr uint32_t kLoadFailed = 0xC0000001u;
 constexpr uint64_t kSlack = 4096;  // records and small tables
 
 class ReliabilityNumbers : public test::CountedBackendTest {
@@ -123,7 +122,7 @@ TEST_F(ReliabilityNumbers, SizeProductsBeyond32Bits) {
           const Bytes bytes = authoring::WritePackage(desc);
           const std::string path = dir_.Write("big.tiko", bytes);
           Package* package = nullptr;
-          testing::ResetHeap();
+          counting::ResetHeap();
           const Status status = test::Load(path, &package);
           if (p.entry.totalSize == 0) {
             // The cut sum happens to be 0: a picture that cannot exist.
@@ -136,7 +135,7 @@ TEST_F(ReliabilityNumbers, SizeProductsBeyond32Bits) {
           EXPECT_EQ(RenderScene(package, kFormatBgr24, PackFrameSize(64, 48), frame.data()), STATUS_SUCCESS);
           EXPECT_EQ(package->actors[0].picture, nullptr);
           EXPECT_EQ(package->pictures[0].data, nullptr);
-          EXPECT_LE(testing::LargestAllocation(), 2 * bytes.size() + kSlack);
+          EXPECT_LE(counting::LargestAllocation(), 2 * bytes.size() + kSlack);
           FreePackage(package);
           ++cases;
         }
@@ -216,7 +215,7 @@ TEST_F(ReliabilityNumbers, CountsAndSizesAskingForGigabytes) {
     WriteU32(bytes.data() + c.field, c.value);
     const std::string path = dir_.Write("huge.tiko", bytes);
     Package* package = nullptr;
-    testing::ResetHeap();
+    counting::ResetHeap();
     const Status status = test::Load(path, &package);
     EXPECT_EQ(status, c.loads ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL);
     if (package != nullptr) {
@@ -225,7 +224,7 @@ TEST_F(ReliabilityNumbers, CountsAndSizesAskingForGigabytes) {
       EXPECT_NE(FetchPicture(package, 1, kFormatBgr24), nullptr);
       FreePackage(package);
     }
-    EXPECT_LE(testing::LargestAllocation(), 2 * bytes.size() + kSlack);
+    EXPECT_LE(counting::LargestAllocation(), 2 * bytes.size() + kSlack);
   }
 
   // A block that claims a picture larger than any block of its size can
@@ -245,9 +244,9 @@ TEST_F(ReliabilityNumbers, CountsAndSizesAskingForGigabytes) {
     const Bytes bytes = authoring::WritePackage(one);
     Package* package = nullptr;
     ASSERT_EQ(test::Load(dir_.Write("block.tiko", bytes), &package), STATUS_SUCCESS);
-    testing::ResetHeap();
+    counting::ResetHeap();
     EXPECT_EQ(FetchPicture(package, 0, kFormatBgr24), nullptr) << side;
-    EXPECT_EQ(testing::AllocationCount(), 0u) << side;
+    EXPECT_EQ(counting::AllocationCount(), 0u) << side;
     FreePackage(package);
   }
 }
@@ -311,7 +310,7 @@ TEST_F(ReliabilityNumbers, RunawayScriptArithmetic) {
   CVyrWindow* player = static_cast<CVyrWindow*>(TikoGetInterface());
   ASSERT_NE(player, nullptr);
   ASSERT_EQ(player->OpenSized(&window, path.c_str(), nullptr, kWidth, kHeight), 1);
-  testing::ResetHeap();
+  counting::ResetHeap();
   int64_t smallest = 0, largest = 0;
   uint64_t withPicture = 0;
   const int32_t hostile[] = {INT32_MIN, -1, 0, 319, INT32_MAX, 123456789};
@@ -337,7 +336,7 @@ TEST_F(ReliabilityNumbers, RunawayScriptArithmetic) {
   EXPECT_GT(largest, 1000000000);
   EXPECT_GT(withPicture, uint64_t(frames) / 4);
   const uint64_t limit = uint64_t{kMaxPictureToFrame * kWidth} * (kMaxPictureToFrame * kHeight) * 4;
-  EXPECT_LE(testing::LargestAllocation(), std::max<uint64_t>(limit, 2 * bytes.size()) + kSlack);
+  EXPECT_LE(counting::LargestAllocation(), std::max<uint64_t>(limit, 2 * bytes.size()) + kSlack);
   std::printf("runaway scripts: %d frames, sizes from %lld to %lld stage units, %llu actor frames with a picture\n",
               frames, static_cast<long long>(smallest), static_cast<long long>(largest),
               static_cast<unsigned long long>(withPicture));
@@ -423,9 +422,9 @@ TEST_F(ReliabilityNumbers, EveryFlagCombinationOfAStep) {
     const uint32_t first = static_cast<uint32_t>(chunk) * kActorsPerPackage;
     SCOPED_TRACE("combinations from " + std::to_string(first));
     const Bytes plain = package(first, 0);
-    testing::ResetHeap();
+    counting::ResetHeap();
     const std::vector<State> states = play(plain);
-    EXPECT_LE(testing::LargestAllocation(), 2 * plain.size() + kSlack);
+    EXPECT_LE(counting::LargestAllocation(), 2 * plain.size() + kSlack);
     ASSERT_EQ(states.size(), size_t{kFrames});
     EXPECT_TRUE(states == play(package(first, kUnusedBits))) << "the unused flag bits changed something";
     actors += kActorsPerPackage;
@@ -446,7 +445,7 @@ TEST_F(ReliabilityNumbers, FrameSidesAtThe65535Limit) {
     PatternBitmap bitmap;
     CTikoPlayer* player = TikoGetInterface();
     ASSERT_NE(player, nullptr);
-    testing::ResetHeap();
+    counting::ResetHeap();
     ASSERT_EQ(player->OpenSized(&window, show.c_str(), &bitmap, c.width, c.height), c.opened);
     if (c.opened == 1) {
       const size_t frameBytes = size_t(c.width) * size_t(c.height) * 3;
@@ -461,10 +460,10 @@ TEST_F(ReliabilityNumbers, FrameSidesAtThe65535Limit) {
       // frame's sides; nothing of the product of the limits.
       const uint64_t pictureLimit = uint64_t(kMaxPictureToFrame) * uint64_t(c.width) * kMaxPictureToFrame *
                                     uint64_t(c.height) * 4;
-      EXPECT_LE(testing::LargestAllocation(), std::max<uint64_t>(frameBytes, pictureLimit) + kSlack);
+      EXPECT_LE(counting::LargestAllocation(), std::max<uint64_t>(frameBytes, pictureLimit) + kSlack);
     } else {
       EXPECT_EQ(bitmap.deleted, 0);
-      EXPECT_EQ(testing::AllocationCount(), 0u);
+      EXPECT_EQ(counting::AllocationCount(), 0u);
     }
     player->Release();
   }
@@ -510,17 +509,17 @@ TEST_F(ReliabilityNumbers, PathsAtTheLimitAndCuePathsThatDoNotFit) {
     FingerprintWindow window(32, 24);
     CTikoPlayer* player = TikoGetInterface();
     ASSERT_NE(player, nullptr);
-    testing::ResetSounds();
+    counting::ResetSounds();
     EXPECT_EQ(player->OpenSized(&window, wide.c_str(), nullptr, 32, 24), c.opens ? 1 : 0);
     if (!c.opens) {
-      EXPECT_EQ(TikoGetLastError(), kLoadFailed);
+      EXPECT_EQ(TikoGetLastError(), TIKO_STATUS_UNSUCCESSFUL);
     }
     EXPECT_EQ(player->ChangePackage(wide.c_str()), c.opens ? 1 : 0);
     for (int32_t n = 0; n < 3; ++n) player->RenderBackground();
     player->Release();
     std::vector<std::u16string> expected;
     for (const std::string& cue : c.played) expected.push_back(test::Wide(directory + "/" + cue + ".wav"));
-    EXPECT_EQ(testing::PlayedWaves(), expected);
+    EXPECT_EQ(counting::PlayedWaves(), expected);
     EXPECT_EQ(window.waves.size(), expected.size());
     std::filesystem::remove(path);
   }

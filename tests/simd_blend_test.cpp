@@ -68,6 +68,7 @@ void RunRow(const BlendKernels& k, Row row, const uint8_t* src, const uint8_t* p
 }
 
 TEST(SimdBlend, RowKernelsMatchTheReferences) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(8);
   const BlendKernels& reference = BlendKernelsOf(kKernelsScalar);
   const std::vector<int32_t> weights = Weights();
@@ -105,6 +106,7 @@ TEST(SimdBlend, RowKernelsMatchTheReferences) {
 // Whole pictures through BlendPicture: each layout of plane, clipped on every
 // side, into frames with canaries behind them.
 TEST(SimdBlend, PicturesMatchTheReferences) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(80);
   constexpr uint8_t kKinds[] = {kMaskNone, kMaskBit, kMaskByte, 3};
   for (int32_t set : FastKernelSets()) {
@@ -168,8 +170,7 @@ TEST(SimdBlend, HugeOpacitiesDrawLikeTheirWeights) {
   picture.totalSize = 16;
   Bytes data = {200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 0, 1, 2, 255};
   picture.data = data.data();
-  for (int32_t set = 0; set < kKernelSetCount; ++set) {
-    if (!KernelSetSupported(set)) continue;
+  for (const int32_t set : SupportedKernelSets()) {
     KernelSetScope scope(set);
     // Alpha 1 at a weight of 16384 or more copies; alpha 0 never draws.
     Bytes frame(12, 10);

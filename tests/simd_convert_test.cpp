@@ -37,6 +37,7 @@ Bytes AllColoursRow(int r, int lead) {
 }
 
 TEST(SimdConvert, EveryColourEncodesTo422Alike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   const ConvertKernels& reference = ConvertKernelsOf(kKernelsScalar);
   for (int32_t set : FastKernelSets()) {
     SCOPED_TRACE(KernelSetName(set));
@@ -58,6 +59,7 @@ TEST(SimdConvert, EveryColourEncodesTo422Alike) {
 }
 
 TEST(SimdConvert, EveryYuvDecodesAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   const ConvertKernels& reference = ConvertKernelsOf(kKernelsScalar);
   for (int32_t set : FastKernelSets()) {
     SCOPED_TRACE(KernelSetName(set));
@@ -123,6 +125,7 @@ void Expect420Alike(const ConvertKernels& reference, const ConvertKernels& fast,
 // Every colour once, as the pixels of 2 x 2 blocks: row pair (r, g) holds the
 // blues in reading order, so each chroma sample averages four colours.
 TEST(SimdConvert, EveryColourEncodesTo420Alike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   const ConvertKernels& reference = ConvertKernelsOf(kKernelsScalar);
   constexpr int32_t kWidth = 128;  // two rows of 128 pixels hold the 256 blues
   for (int32_t set : FastKernelSets()) {
@@ -151,6 +154,7 @@ TEST(SimdConvert, EveryColourEncodesTo420Alike) {
 // unaligned, from smooth and noisy pictures (smooth ones put many equal
 // colours side by side, where means land on exact halves).
 TEST(SimdConvert, RowsOfEveryWidthAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(420);
   const ConvertKernels& reference = ConvertKernelsOf(kKernelsScalar);
   for (int32_t set : FastKernelSets()) {
@@ -202,6 +206,7 @@ TEST(SimdConvert, RowsOfEveryWidthAlike) {
 // Whole pictures through every conversion path, with every kind of
 // transparency plane, at odd and even sizes including empty ones.
 TEST(SimdConvert, PicturesConvertAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(101);
   constexpr uint8_t kFormats[] = {kFormatBgr24, kFormatYuv422, kFormatYuv420};
   constexpr uint8_t kKinds[] = {kMaskNone, kMaskBit, kMaskByte};

@@ -1,5 +1,6 @@
-// The rescalers' fast interpolation against the reference, for every kernel
-// set the processor runs, and the reciprocal that replaces their division.
+// The rescalers' fast kernels against the references, for every kernel set
+// the processor runs (interpolated planes, 1-bit plane rows, whole pictures),
+// and the reciprocal that replaces their division.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -97,6 +98,7 @@ void ExpectPlanesAlike(std::mt19937& rng, int32_t set, const Layout& layout, int
 }
 
 TEST(SimdScale, PlanesOfEverySizeAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(42);
   for (int32_t set : FastKernelSets()) {
     SCOPED_TRACE(KernelSetName(set));
@@ -125,9 +127,54 @@ TEST(SimdScale, PlanesOfEverySizeAlike) {
   }
 }
 
+// Rows of a 1-bit plane: widths across bytes and vectors, enlarged and
+// reduced, from any bit of a byte in source and destination, onto rows with
+// bits already set (a kernel may only rewrite them with their own values).
+// The source ends with its row, so a read past it is caught in the sanitizer
+// build; canaries lie behind the destination.
+struct BitRow {
+  Bytes source;
+  uint64_t sourceFirstBit;
+  int32_t sourceWidth;
+  Bytes before;
+  uint64_t firstBit;
+  int32_t width;
+};
+
+Guarded ScaleBitRowWith(const ScaleKernels& kernels, const BitRow& row) {
+  Guarded out(row.before.size());
+  std::memcpy(out.data(), row.before.data(), row.before.size());
+  kernels.scaleBitRow(row.source.data(), row.sourceFirstBit, row.sourceWidth, out.data(), row.firstBit, row.width);
+  return out;
+}
+
+TEST(SimdScale, BitRowsAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
+  std::mt19937 rng(1);
+  for (int trial = 0; trial < 4000; ++trial) {
+    BitRow row;
+    row.sourceWidth = 1 + static_cast<int32_t>(trial < 2000 ? trial % 70 : rng() % 300);
+    row.width = 1 + static_cast<int32_t>(trial < 2000 ? trial / 70 % 70 : rng() % 300);
+    row.sourceFirstBit = rng() % 24;
+    row.firstBit = rng() % 24;
+    row.source = NoiseBytes(rng, size_t((row.sourceFirstBit + uint64_t(row.sourceWidth) + 7) / 8));
+    const size_t rowBytes = size_t((row.firstBit + uint64_t(row.width) + 7) / 8);
+    row.before = trial % 3 == 0 ? Bytes(rowBytes, 0) : NoiseBytes(rng, rowBytes);
+    const Guarded expected = ScaleBitRowWith(ScaleKernelsOf(kKernelsScalar), row);
+    for (int32_t set : FastKernelSets()) {
+      const Guarded actual = ScaleBitRowWith(ScaleKernelsOf(set), row);
+      ASSERT_EQ(actual.Contents(), expected.Contents()) << KernelSetName(set) << ": " << row.sourceWidth << " from bit "
+                                                        << row.sourceFirstBit << " -> " << row.width << " from bit "
+                                                        << row.firstBit;
+      ASSERT_TRUE(actual.CanaryIntact()) << KernelSetName(set) << ": " << row.sourceWidth << " -> " << row.width;
+    }
+  }
+}
+
 // Whole pictures through ResizeImage: interpolation, nearest chroma and both
 // kinds of transparency plane.
 TEST(SimdScale, PicturesAlike) {
+  TIKO_REQUIRE_FAST_KERNELS();
   std::mt19937 rng(7);
   constexpr uint8_t kFormats[] = {kFormatBgr24, kFormatYuv422, kFormatYuv420};
   constexpr uint8_t kKinds[] = {kMaskNone, kMaskBit, kMaskByte};

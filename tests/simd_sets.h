@@ -13,16 +13,39 @@
 
 namespace tiko {
 
-// Every supported set but the references themselves. Empty when the build has
-// no fast kernels or the processor runs none of them; the tests then compare
-// nothing, which is right for that build.
-inline std::vector<int32_t> FastKernelSets() {
+// Every set this build and processor run, the references first.
+inline std::vector<int32_t> SupportedKernelSets() {
   std::vector<int32_t> sets;
-  for (int32_t set = kKernelsScalar + 1; set < kKernelSetCount; ++set) {
+  for (int32_t set = kKernelsScalar; set < kKernelSetCount; ++set) {
     if (KernelSetSupported(set)) sets.push_back(set);
   }
   return sets;
 }
+
+// Every supported set but the references themselves. Empty when the build has
+// no fast kernels or the processor runs none of them.
+inline std::vector<int32_t> FastKernelSets() {
+  std::vector<int32_t> sets = SupportedKernelSets();
+  sets.erase(sets.begin());
+  return sets;
+}
+
+// Why there is no fast set to compare with the references, or null when
+// there is one.
+inline const char* NoFastKernels() {
+  if (!FastKernelSets().empty()) return nullptr;
+#if TIKO_SIMD_X86
+  return "the processor runs none of this build's fast kernel sets";
+#else
+  return "this build has no fast kernels (TIKO_SIMD off, or not an x86 target)";
+#endif
+}
+
+// The first statement of a test that compares the fast sets with the
+// references: with nothing to compare, the test reports itself skipped and
+// says why, rather than passing on nothing.
+#define TIKO_REQUIRE_FAST_KERNELS() \
+  if (const char* whyNot = ::tiko::NoFastKernels()) GTEST_SKIP() << whyNot
 
 // Runs under `set` until the scope ends, then goes back to the set before.
 class KernelSetScope {

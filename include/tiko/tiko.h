@@ -26,6 +26,10 @@ typedef tiko::HostBitmap* TikoBitmapHandle;
 typedef char16_t TikoPathChar; /* paths are NUL-terminated UTF-16 */
 #endif
 
+/* TikoGetLastError() (GetLastError() on Windows) after an open whose package
+ * could not be loaded. A macro, so that C code and #if can use it too. */
+#define TIKO_STATUS_UNSUCCESSFUL 0xC0000001u
+
 #if defined(_WIN32)
 #define TIKO_EXPORT
 #elif defined(__GNUC__)
@@ -46,7 +50,8 @@ class CTikoPlayer {
    * non-null `backgroundBitmap` must have the frame's size; it is copied and
    * deleted (the host must not use it after a successful copy). Returns 1, or
    * 0 on failure; after a package that could not be loaded TikoGetLastError()
-   * gives 0xC0000001. Opening again gives back what the player held first. */
+   * gives TIKO_STATUS_UNSUCCESSFUL. Opening again gives back what the player
+   * held first. */
   virtual int32_t OpenSized(TikoWindowHandle window, const TikoPathChar* packagePath,
                             TikoBitmapHandle backgroundBitmap, int32_t frameWidth, int32_t frameHeight) = 0;
   /* Slot 1. OpenSized with a 320 x 240 frame. */
@@ -83,8 +88,8 @@ extern "C" {
 /* A new, independent player, or null when it cannot be allocated. */
 TIKO_EXPORT CTikoPlayer* TikoGetInterface();
 
-/* The calling thread's last-error value: 0xC0000001 after an open whose
- * package could not be loaded. */
+/* The calling thread's last-error value: TIKO_STATUS_UNSUCCESSFUL after an
+ * open whose package could not be loaded. */
 TIKO_EXPORT uint32_t TikoGetLastError();
 
 }  // extern "C"

@@ -15,7 +15,7 @@ constexpr int32_t kFullWeight = 128;
 // are cut to it; alpha x weight then never overflows.
 constexpr int32_t kMaxOpacityWeight = kFullWeight * kFullWeight;
 
-constexpr BlendKernels kReferenceKernels = {BlendRowBits_Ref, BlendRowAlpha_Ref, BlendRowOpaque_Ref};
+constexpr BlendKernels kBlendKernelsRef = {BlendRowBitsRef, BlendRowAlphaRef, BlendRowOpaqueRef};
 
 inline void BlendPixel(const uint8_t* src, int32_t weight, uint8_t* dst) {
   if (weight >= kFullWeight) {
@@ -30,19 +30,19 @@ inline void BlendPixel(const uint8_t* src, int32_t weight, uint8_t* dst) {
 
 }  // namespace
 
-void BlendRowBits_Ref(const uint8_t* src, const uint8_t* plane, uint64_t firstBit, int32_t count, int32_t weight,
-                      uint8_t* dst) {
+void BlendRowBitsRef(const uint8_t* src, const uint8_t* plane, uint64_t firstBit, int32_t count, int32_t weight,
+                     uint8_t* dst) {
   for (int32_t i = 0; i < count; ++i) {
     const uint64_t bit = firstBit + static_cast<uint64_t>(i);
     if ((plane[bit / 8] >> (bit % 8)) & 1) BlendPixel(src + 3 * i, weight, dst + 3 * i);
   }
 }
 
-void BlendRowAlpha_Ref(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst) {
+void BlendRowAlphaRef(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst) {
   for (int32_t i = 0; i < count; ++i) BlendPixel(src + 3 * i, alpha[i] * weight / kFullWeight, dst + 3 * i);
 }
 
-void BlendRowOpaque_Ref(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst) {
+void BlendRowOpaqueRef(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst) {
   if (weight >= kFullWeight) {
     std::memcpy(dst, src, size_t(count) * 3);
     return;
@@ -50,10 +50,7 @@ void BlendRowOpaque_Ref(const uint8_t* src, int32_t count, int32_t weight, uint8
   for (int32_t i = 0; i < count; ++i) BlendPixel(src + 3 * i, weight, dst + 3 * i);
 }
 
-const BlendKernels& BlendKernelsOf(int32_t set) {
-  const BlendKernels* fast = BlendKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
-}
+const BlendKernels& BlendKernelsOf(int32_t set) { return ChooseKernels(set, kBlendKernelsRef, BlendKernelsX86); }
 
 void BlendPicture(const Image* picture, uint8_t frameFormat, int32_t frameWidth, int32_t frameHeight,
                   uint8_t* frame, int32_t px, int32_t py, int32_t opacity) {

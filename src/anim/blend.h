@@ -22,10 +22,10 @@ constexpr int32_t OpacityWeight(int32_t opacity) { return MulDiv32(opacity, 128,
 
 // Row kernels: `count` pixels of src blended onto dst. The bit-plane kernel
 // reads bits from `firstBit` on (bit i of byte i / 8, least significant first).
-void BlendRowBits_Ref(const uint8_t* src, const uint8_t* plane, uint64_t firstBit, int32_t count, int32_t weight,
-                      uint8_t* dst);
-void BlendRowAlpha_Ref(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst);
-void BlendRowOpaque_Ref(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
+void BlendRowBitsRef(const uint8_t* src, const uint8_t* plane, uint64_t firstBit, int32_t count, int32_t weight,
+                     uint8_t* dst);
+void BlendRowAlphaRef(const uint8_t* src, const uint8_t* alpha, int32_t count, int32_t weight, uint8_t* dst);
+void BlendRowOpaqueRef(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
 
 // A set of row kernels with the signatures of the references above; every set
 // gives the references' bytes.
@@ -36,8 +36,8 @@ struct BlendKernels {
   void (*rowOpaque)(const uint8_t* src, int32_t count, int32_t weight, uint8_t* dst);
 };
 
-// The row kernels of a kernel set (image/kernel_set.h): the references for the
-// scalar set and for any set this build does not have.
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
 const BlendKernels& BlendKernelsOf(int32_t set);
 
 // The x86 sets (blend_x86.cpp); null for a set that is not built in.

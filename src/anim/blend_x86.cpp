@@ -6,18 +6,7 @@
 #include "image/simd_x86.h"
 
 #define TIKO_X86_BODY "anim/blend_x86.inc"
-#define TIKO_X86_TABLE const BlendKernels kBlendKernels = {BlendRowBits, BlendRowAlpha, BlendRowOpaque};
+#define TIKO_X86_KERNELS BlendKernels
+#define TIKO_X86_ENTRIES {BlendRowBits, BlendRowAlpha, BlendRowOpaque}
+#define TIKO_X86_TABLES BlendKernelsX86
 #include "image/simd_x86_targets.inc"
-
-namespace tiko {
-
-const BlendKernels* BlendKernelsX86(int32_t set) {
-#if TIKO_SIMD_X86
-  return X86TableOf(set, &x86_sse41::kBlendKernels, &x86_avx2::kBlendKernels);
-#else
-  (void)set;
-  return nullptr;
-#endif
-}
-
-}  // namespace tiko

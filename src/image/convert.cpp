@@ -128,7 +128,7 @@ int32_t FromBgr(Image* image, uint8_t format) {
 
 }  // namespace
 
-void BgrRowToYuv422_Ref(const uint8_t* bgr, int32_t width, uint8_t* yuv) {
+void BgrRowToYuv422Ref(const uint8_t* bgr, int32_t width, uint8_t* yuv) {
   for (int32_t x = 0; x < width; x += 2) {
     // Column 2k alone gives the group's colour; column 2k + 1 only its Y.
     const Colour left = ToYuv(bgr + size_t(x) * kBgrBytesPerPixel);
@@ -140,14 +140,14 @@ void BgrRowToYuv422_Ref(const uint8_t* bgr, int32_t width, uint8_t* yuv) {
   }
 }
 
-void Yuv422RowToBgr_Ref(const uint8_t* yuv, int32_t width, uint8_t* bgr) {
+void Yuv422RowToBgrRef(const uint8_t* yuv, int32_t width, uint8_t* bgr) {
   for (int32_t x = 0; x < width; ++x) {
     const uint8_t* group = yuv + size_t(x / 2) * kBytesPerGroup;
     ToBgr(yuv[size_t(x) * 2], group[1], group[3], bgr + size_t(x) * kBgrBytesPerPixel);
   }
 }
 
-void BgrEvenRowToYuv420_Ref(const uint8_t* bgr, int32_t width, uint8_t* luma, double* pairMeans) {
+void BgrEvenRowToYuv420Ref(const uint8_t* bgr, int32_t width, uint8_t* luma, double* pairMeans) {
   for (int32_t x = 0; x < width; x += 2) {
     const ChromaPair mean = PairMeans(bgr, x, width, luma);
     pairMeans[x] = mean.u;  // pair x / 2 sits at doubles x and x + 1
@@ -155,8 +155,8 @@ void BgrEvenRowToYuv420_Ref(const uint8_t* bgr, int32_t width, uint8_t* luma, do
   }
 }
 
-void BgrOddRowToYuv420_Ref(const uint8_t* bgr, int32_t width, const double* pairMeans, uint8_t* luma,
-                           uint8_t* u, uint8_t* v) {
+void BgrOddRowToYuv420Ref(const uint8_t* bgr, int32_t width, const double* pairMeans, uint8_t* luma,
+                          uint8_t* u, uint8_t* v) {
   for (int32_t x = 0; x < width; x += 2) {
     const ChromaPair mean = PairMeans(bgr, x, width, luma);
     // Averaged in double with the kept row and rounded only here.
@@ -165,37 +165,36 @@ void BgrOddRowToYuv420_Ref(const uint8_t* bgr, int32_t width, const double* pair
   }
 }
 
-void MeansToChroma_Ref(const double* pairMeans, int32_t chromaWidth, uint8_t* u, uint8_t* v) {
+void MeansToChromaRef(const double* pairMeans, int32_t chromaWidth, uint8_t* u, uint8_t* v) {
   for (int32_t k = 0; k < chromaWidth; ++k) {
     u[k] = ChromaByte(pairMeans[size_t(k) * kMeansPerPair]);
     v[k] = ChromaByte(pairMeans[size_t(k) * kMeansPerPair + 1]);
   }
 }
 
-void Yuv420RowToBgr_Ref(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* bgr) {
+void Yuv420RowToBgrRef(const uint8_t* luma, const uint8_t* u, const uint8_t* v, int32_t width, uint8_t* bgr) {
   for (int32_t x = 0; x < width; ++x) {
     ToBgr(luma[x], u[x / 2], v[x / 2], bgr + size_t(x) * kBgrBytesPerPixel);
   }
 }
 
-void BgrRowPairToYuv420_Ref(const uint8_t* row0, const uint8_t* row1, int32_t width, double* pairMeans,
-                            uint8_t* luma0, uint8_t* luma1, uint8_t* u, uint8_t* v) {
-  BgrEvenRowToYuv420_Ref(row0, width, luma0, pairMeans);
+void BgrRowPairToYuv420Ref(const uint8_t* row0, const uint8_t* row1, int32_t width, double* pairMeans,
+                           uint8_t* luma0, uint8_t* luma1, uint8_t* u, uint8_t* v) {
+  BgrEvenRowToYuv420Ref(row0, width, luma0, pairMeans);
   if (row1 != nullptr) {
-    BgrOddRowToYuv420_Ref(row1, width, pairMeans, luma1, u, v);
+    BgrOddRowToYuv420Ref(row1, width, pairMeans, luma1, u, v);
   } else {
-    MeansToChroma_Ref(pairMeans, ChromaWidth(width), u, v);
+    MeansToChromaRef(pairMeans, ChromaWidth(width), u, v);
   }
 }
 
 namespace {
-constexpr ConvertKernels kReferenceKernels = {BgrRowToYuv422_Ref, Yuv422RowToBgr_Ref, BgrRowPairToYuv420_Ref,
-                                              Yuv420RowToBgr_Ref};
+constexpr ConvertKernels kConvertKernelsRef = {BgrRowToYuv422Ref, Yuv422RowToBgrRef, BgrRowPairToYuv420Ref,
+                                               Yuv420RowToBgrRef};
 }  // namespace
 
 const ConvertKernels& ConvertKernelsOf(int32_t set) {
-  const ConvertKernels* fast = ConvertKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
+  return ChooseKernels(set, kConvertKernelsRef, ConvertKernelsX86);
 }
 
 int32_t BgrToYuv422(Image* image) {

@@ -5,18 +5,7 @@
 #include "image/simd_x86.h"
 
 #define TIKO_X86_BODY "image/convert_x86.inc"
-#define TIKO_X86_TABLE const ConvertKernels kConvertKernels = {BgrRowToYuv422, Yuv422RowToBgr, BgrRowPairToYuv420, Yuv420RowToBgr};
+#define TIKO_X86_KERNELS ConvertKernels
+#define TIKO_X86_ENTRIES {BgrRowToYuv422, Yuv422RowToBgr, BgrRowPairToYuv420, Yuv420RowToBgr}
+#define TIKO_X86_TABLES ConvertKernelsX86
 #include "image/simd_x86_targets.inc"
-
-namespace tiko {
-
-const ConvertKernels* ConvertKernelsX86(int32_t set) {
-#if TIKO_SIMD_X86
-  return X86TableOf(set, &x86_sse41::kConvertKernels, &x86_avx2::kConvertKernels);
-#else
-  (void)set;
-  return nullptr;
-#endif
-}
-
-}  // namespace tiko

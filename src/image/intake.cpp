@@ -7,7 +7,11 @@ namespace {
 
 constexpr size_t kPixelBytes = 3;
 
-void HalveRow_Ref(const uint8_t* in, int32_t pixels, uint8_t* out) {
+constexpr IntakeKernels kIntakeKernelsRef = {HalveRowRef};
+
+}  // namespace
+
+void HalveRowRef(const uint8_t* in, int32_t pixels, uint8_t* out) {
   for (int32_t column = 0; column < pixels; ++column) {
     out[0] = in[0];
     out[1] = in[1];
@@ -17,29 +21,15 @@ void HalveRow_Ref(const uint8_t* in, int32_t pixels, uint8_t* out) {
   }
 }
 
-void HalveWith(HalveRowKernel row, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
-               uint8_t* out) {
-  if (width <= 0 || height <= 0) return;
-  const size_t outRowBytes = size_t(width) * kPixelBytes;
-  for (int32_t r = 0; r < height; ++r) {
-    row(source + size_t(r) * 2 * sourceRowBytes, width, out + size_t(r) * outRowBytes);
-  }
-}
-
-}  // namespace
-
-void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out) {
-  HalveWith(HalveRow_Ref, source, sourceRowBytes, width, height, out);
-}
-
-void HalveBgrFrameWith(int32_t set, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
-                       uint8_t* out) {
-  const HalveRowKernel fast = KernelSetSupported(set) ? HalveRowX86(set) : nullptr;
-  HalveWith(fast != nullptr ? fast : HalveRow_Ref, source, sourceRowBytes, width, height, out);
-}
+const IntakeKernels& IntakeKernelsOf(int32_t set) { return ChooseKernels(set, kIntakeKernelsRef, IntakeKernelsX86); }
 
 void HalveBgrFrame(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out) {
-  HalveBgrFrameWith(ActiveKernelSet(), source, sourceRowBytes, width, height, out);
+  if (width <= 0 || height <= 0) return;
+  const IntakeKernels& kernels = IntakeKernelsOf(ActiveKernelSet());
+  const size_t outRowBytes = size_t(width) * kPixelBytes;
+  for (int32_t r = 0; r < height; ++r) {
+    kernels.halveRow(source + size_t(r) * 2 * sourceRowBytes, width, out + size_t(r) * outRowBytes);
+  }
 }
 
 }  // namespace tiko

@@ -10,21 +10,26 @@
 namespace tiko {
 
 // Writes a width x height BGR24 frame to `out` (rows packed) from pixels
-// (2c, 2r) of `source`, whose rows are `sourceRowBytes` apart. The source must
-// hold 2 x height - 1 rows of at least 2 x width - 1 pixels.
+// (2c, 2r) of `source`, whose rows are `sourceRowBytes` apart, with the kernel
+// set in use. The source must hold 2 x height - 1 rows of at least
+// 2 x width - 1 pixels. Writes nothing for a width or height of 0 or less.
 void HalveBgrFrame(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
 
-// The plain reference: pixel by pixel.
-void HalveBgrFrame_Ref(const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height, uint8_t* out);
+// Row kernel: `pixels` output pixels from every second pixel of `in`, which
+// must hold 2 x pixels - 1 of them.
+void HalveRowRef(const uint8_t* in, int32_t pixels, uint8_t* out);
 
-// The same under a given kernel set (tests and benchmarks); a set the
-// processor does not run gives the reference.
-void HalveBgrFrameWith(int32_t set, const uint8_t* source, size_t sourceRowBytes, int32_t width, int32_t height,
-                       uint8_t* out);
+// A set of intake kernels with the signature of the reference above; every
+// set gives the reference's bytes.
+struct IntakeKernels {
+  void (*halveRow)(const uint8_t* in, int32_t pixels, uint8_t* out);
+};
 
-// One row of the halving for the x86 sets, or null for a set without one:
-// `pixels` output pixels from every second pixel of `in`.
-using HalveRowKernel = void (*)(const uint8_t* in, int32_t pixels, uint8_t* out);
-HalveRowKernel HalveRowX86(int32_t set);
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
+const IntakeKernels& IntakeKernelsOf(int32_t set);
+
+// The x86 sets (intake_x86.cpp); null for a set that is not built in.
+const IntakeKernels* IntakeKernelsX86(int32_t set);
 
 }  // namespace tiko

@@ -11,27 +11,25 @@ constexpr int32_t kNotChosen = -1;
 // an older choice for a moment still draws correctly.
 std::atomic<int32_t> gActiveSet{kNotChosen};
 
-int32_t ProcessorRuns(int32_t set) {
+// The sets the processor runs, one bit per set, asked of the processor once:
+// every kernel family checks its set on each call.
+int32_t ProbeProcessor() {
+  int32_t sets = 1 << kKernelsScalar;
 #if TIKO_SIMD_X86
   __builtin_cpu_init();
-  switch (set) {
-    case kKernelsSse41:
-      return __builtin_cpu_supports("sse4.1") ? 1 : 0;
-    case kKernelsAvx2:
-#if defined(_WIN32) && !defined(__clang__)
-      // GCC for 64-bit Windows keeps the stack 16-byte aligned and cannot
-      // place 32-byte vectors on it safely, so that build stays at 128 bits.
-      return 0;
-#else
-      return __builtin_cpu_supports("avx2") ? 1 : 0;
+  if (__builtin_cpu_supports("sse4.1")) sets |= 1 << kKernelsSse41;
+  // GCC for 64-bit Windows keeps the stack 16-byte aligned and cannot place
+  // 32-byte vectors on it safely, so that build stays at 128 bits.
+#if !(defined(_WIN32) && !defined(__clang__))
+  if (__builtin_cpu_supports("avx2")) sets |= 1 << kKernelsAvx2;
 #endif
-    default:
-      return 0;
-  }
-#else
-  (void)set;
-  return 0;
 #endif
+  return sets;
+}
+
+int32_t ProcessorRuns(int32_t set) {
+  static const int32_t sets = ProbeProcessor();
+  return (sets >> set) & 1;
 }
 
 int32_t BestKernelSet() {
@@ -57,8 +55,7 @@ const char* KernelSetName(int32_t set) {
 }
 
 int32_t KernelSetSupported(int32_t set) {
-  if (set == kKernelsScalar) return 1;
-  if (set <= kKernelsScalar || set >= kKernelSetCount) return 0;
+  if (set < kKernelsScalar || set >= kKernelSetCount) return 0;
   return ProcessorRuns(set);
 }
 

@@ -3,6 +3,13 @@
 // processor check, the first time a kernel is asked for; every set gives the
 // same bytes, so the choice changes only the speed. Tests and benchmarks list
 // the sets this build and processor can run and force one of them.
+//
+// Each kernel family (blend, conversion, rescale, intake) has the same shape:
+// a record of function pointers, XKernels, with the signatures of its scalar
+// references (named ...Ref); a table of those references; the fast tables,
+// made by compiling one body per x86 target (image/simd_x86_targets.inc) and
+// handed out by XKernelsX86(set); and XKernelsOf(set), which chooses between
+// them with ChooseKernels below and nothing else.
 #pragma once
 
 #include <cstdint>
@@ -41,5 +48,15 @@ int32_t ActiveKernelSet();
 // is not supported. Meant for tests and benchmarks, before any rendering
 // starts: a kernel that is running keeps the set it began with.
 int32_t SelectKernelSet(int32_t set);
+
+// The kernels a family runs under `set`: the fast table `fastTables` gives
+// for it, or the references when the processor does not run the set or the
+// build has no table for it, so no caller can reach an instruction the
+// processor lacks whatever set it names.
+template <typename Kernels>
+const Kernels& ChooseKernels(int32_t set, const Kernels& references, const Kernels* (*fastTables)(int32_t set)) {
+  const Kernels* fast = KernelSetSupported(set) != 0 ? fastTables(set) : nullptr;
+  return fast != nullptr ? *fast : references;
+}
 
 }  // namespace tiko

@@ -24,29 +24,8 @@ constexpr int32_t kLumaStride422 = 2;
 
 uint8_t* MaskPlane(const Image& image) { return image.data + image.pixelDataSize; }
 
-// Destination row `row` of a 1-bit plane takes the bits of source row
-// `sourceRow` at the nearest lower column; nothing is interpolated. Bits are
-// only set, relying on the zero-filled destination plane. The scalar kernel
-// set maps every column on its own as the reference; the others walk the
-// columns.
-void ScaleMaskRow(const Image& source, Image* destination, int32_t row, int32_t sourceRow, bool reference) {
-  const uint8_t* in = MaskPlane(source);
-  uint8_t* out = MaskPlane(*destination);
-  const int64_t sourceBase = int64_t{sourceRow} * source.width;
-  const int64_t base = int64_t{row} * destination->width;
-  AxisWalk walk = StartAxisWalk(0, source.width, destination->width);
-  for (int32_t j = 0; j < destination->width; ++j, AdvanceAxisWalk(&walk)) {
-    const int32_t low = reference ? MapAxis(j, source.width, destination->width).low : walk.low;
-    const int64_t s = sourceBase + low;
-    const int64_t t = base + j;
-    if ((in[s / kBitsPerByte] >> (s % kBitsPerByte)) & 1) {
-      out[t / kBitsPerByte] = static_cast<uint8_t>(out[t / kBitsPerByte] | (1u << (t % kBitsPerByte)));
-    }
-  }
-}
-
 // The transparency plane: nearest source pixel for every destination pixel.
-void ScaleMask(const ScaleKernels& kernels, const Image& source, Image* destination, bool reference) {
+void ScaleMask(const ScaleKernels& kernels, const Image& source, Image* destination) {
   if (destination->width <= 0 || destination->height <= 0) return;
   if (source.maskKind == kMaskByte) {
     PickScale pick;
@@ -71,10 +50,11 @@ void ScaleMask(const ScaleKernels& kernels, const Image& source, Image* destinat
     return;
   }
   if (source.maskKind != kMaskBit) return;
-  AxisWalk rows = StartAxisWalk(0, source.height, destination->height);
-  for (int32_t i = 0; i < destination->height; ++i, AdvanceAxisWalk(&rows)) {
-    const int32_t sourceRow = reference ? MapAxis(i, source.height, destination->height).low : rows.low;
-    ScaleMaskRow(source, destination, i, sourceRow, reference);
+  // Each destination row takes the bits of its nearest lower source row.
+  for (int32_t i = 0; i < destination->height; ++i) {
+    const int32_t sourceRow = MapAxis(i, source.height, destination->height).low;
+    kernels.scaleBitRow(MaskPlane(source), uint64_t(sourceRow) * uint64_t(source.width), source.width,
+                        MaskPlane(*destination), uint64_t(i) * uint64_t(destination->width), destination->width);
   }
 }
 
@@ -98,7 +78,7 @@ PlaneScale SamplePlane(const Image& source, Image* destination, int64_t sourceRo
   return plane;
 }
 
-constexpr ScaleKernels kReferenceKernels = {InterpolatePlane_Ref, PickPlane_Ref, ScalePacked422_Ref};
+constexpr ScaleKernels kScaleKernelsRef = {InterpolatePlaneRef, PickPlaneRef, ScalePacked422Ref, ScaleBitRowRef};
 
 // The chroma of a 4:2:2 picture (U and V of each group, from the groups of
 // every destination row's nearest lower source row) or of one 4:2:0 chroma
@@ -141,8 +121,8 @@ AxisSample MapAxis(int32_t index, int32_t source, int32_t destination) {
   return sample;
 }
 
-void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
-                        int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out) {
+void InterpolateRowRef(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
+                       int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out) {
   // The sums reach 256 x width x height; 64 bits hold them exactly.
   const int64_t total = int64_t{width} * (weightLow + weightHigh);
   const int64_t half = total / 2;
@@ -163,16 +143,16 @@ void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t s
   }
 }
 
-void InterpolatePlane_Ref(const PlaneScale& plane) {
+void InterpolatePlaneRef(const PlaneScale& plane) {
   for (int32_t i = 0; i < plane.height; ++i) {
     const AxisSample r = MapAxis(i, plane.sourceHeight, plane.height);
-    InterpolateRow_Ref(plane.source + r.low * plane.sourceRowBytes, plane.source + r.high * plane.sourceRowBytes,
-                       plane.sourceWidth, plane.width, plane.height - r.fraction, r.fraction, plane.channels,
-                       plane.stride, plane.destination + i * plane.rowBytes);
+    InterpolateRowRef(plane.source + r.low * plane.sourceRowBytes, plane.source + r.high * plane.sourceRowBytes,
+                      plane.sourceWidth, plane.width, plane.height - r.fraction, r.fraction, plane.channels,
+                      plane.stride, plane.destination + i * plane.rowBytes);
   }
 }
 
-void PickPlane_Ref(const PickScale& pick) {
+void PickPlaneRef(const PickScale& pick) {
   for (int32_t m = 0; m < pick.rows; ++m) {
     const int32_t sourceRow = MapAxis(m * pick.rowStep, pick.sourceHeight, pick.height).low / pick.rowStep;
     const uint8_t* in = pick.source + sourceRow * pick.sourceRowBytes;
@@ -187,9 +167,20 @@ void PickPlane_Ref(const PickScale& pick) {
   }
 }
 
-void ScalePacked422_Ref(const PlaneScale& luma, const PickScale& chroma) {
-  InterpolatePlane_Ref(luma);
-  PickPlane_Ref(chroma);
+void ScalePacked422Ref(const PlaneScale& luma, const PickScale& chroma) {
+  InterpolatePlaneRef(luma);
+  PickPlaneRef(chroma);
+}
+
+void ScaleBitRowRef(const uint8_t* source, uint64_t sourceFirstBit, int32_t sourceWidth, uint8_t* destination,
+                    uint64_t firstBit, int32_t width) {
+  for (int32_t j = 0; j < width; ++j) {
+    const uint64_t s = sourceFirstBit + uint64_t(MapAxis(j, sourceWidth, width).low);
+    const uint64_t t = firstBit + uint64_t(j);
+    if ((source[s / kBitsPerByte] >> (s % kBitsPerByte)) & 1) {
+      destination[t / kBitsPerByte] = static_cast<uint8_t>(destination[t / kBitsPerByte] | (1u << (t % kBitsPerByte)));
+    }
+  }
 }
 
 int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reciprocal) {
@@ -215,18 +206,15 @@ int32_t FindReciprocal(uint64_t divisor, uint64_t maxNumerator, Reciprocal* reci
   return 0;
 }
 
-const ScaleKernels& ScaleKernelsOf(int32_t set) {
-  const ScaleKernels* fast = ScaleKernelsX86(set);
-  return fast != nullptr ? *fast : kReferenceKernels;
-}
+const ScaleKernels& ScaleKernelsOf(int32_t set) { return ChooseKernels(set, kScaleKernelsRef, ScaleKernelsX86); }
 
 int32_t ScaleBgr24(const Image* source, Image* destination) {
   if (HasNoPixels(*source)) return 1;
-  const int32_t set = ActiveKernelSet();
-  ScaleKernelsOf(set).interpolatePlane(SamplePlane(*source, destination, int64_t{source->width} * kBgrBytesPerPixel,
-                                                   int64_t{destination->width} * kBgrBytesPerPixel,
-                                                   kBgrBytesPerPixel, kBgrBytesPerPixel));
-  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
+  const ScaleKernels& kernels = ScaleKernelsOf(ActiveKernelSet());
+  kernels.interpolatePlane(SamplePlane(*source, destination, int64_t{source->width} * kBgrBytesPerPixel,
+                                       int64_t{destination->width} * kBgrBytesPerPixel, kBgrBytesPerPixel,
+                                       kBgrBytesPerPixel));
+  ScaleMask(kernels, *source, destination);
   return 1;
 }
 
@@ -236,8 +224,7 @@ int32_t ScaleYuv422(const Image* source, Image* destination) {
   const int32_t height = destination->height;
   const int64_t sourceRow = int64_t{ChromaWidth(source->width)} * kBytesPerGroup;
   const int64_t row = int64_t{ChromaWidth(width)} * kBytesPerGroup;
-  const int32_t set = ActiveKernelSet();
-  const ScaleKernels& kernels = ScaleKernelsOf(set);
+  const ScaleKernels& kernels = ScaleKernelsOf(ActiveKernelSet());
   // The Y bytes, then the chroma over the bytes between them. The group's
   // colour comes from the source group of the nearest lower column, in the
   // nearest lower row only.
@@ -251,7 +238,7 @@ int32_t ScaleYuv422(const Image* source, Image* destination) {
       last[kGroupOddY] = last[0];
     }
   }
-  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
+  ScaleMask(kernels, *source, destination);
   return 1;
 }
 
@@ -261,14 +248,13 @@ int32_t ScaleYuv420(const Image* source, Image* destination) {
   const uint8_t* sourceU = source->data + int64_t{source->width} * source->height;
   const int64_t chroma = int64_t{ChromaWidth(destination->width)} * ChromaHeight(destination->height);
   uint8_t* u = destination->data + int64_t{destination->width} * destination->height;
-  const int32_t set = ActiveKernelSet();
-  const ScaleKernels& kernels = ScaleKernelsOf(set);
+  const ScaleKernels& kernels = ScaleKernelsOf(ActiveKernelSet());
   kernels.interpolatePlane(SamplePlane(*source, destination, source->width, destination->width, 1, 1));
   // Every even pixel row and column owns one chroma sample, the partial last
   // ones included, and copies the sample of its nearest lower source pixel.
   kernels.pickPlane(ChromaPick(*source, *destination, sourceU, u));
   kernels.pickPlane(ChromaPick(*source, *destination, sourceU + sourceChroma, u + chroma));
-  ScaleMask(ScaleKernelsOf(set), *source, destination, set == kKernelsScalar);
+  ScaleMask(kernels, *source, destination);
   return 1;
 }
 

@@ -80,13 +80,13 @@ inline void AdvanceAxisWalk(AxisWalk* walk) {
 // pixels `stride` bytes apart in the rows and in the output. The two source
 // rows weigh `weightLow` and `weightHigh`, which sum to the destination height;
 // each value is rounded down after half the weight total is added.
-void InterpolateRow_Ref(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
-                        int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out);
+void InterpolateRowRef(const uint8_t* rowLow, const uint8_t* rowHigh, int32_t sourceWidth, int32_t width,
+                       int64_t weightLow, int64_t weightHigh, int32_t channels, int32_t stride, uint8_t* out);
 
 // The interpolated samples of a whole picture: `channels` bytes per pixel,
 // pixels `stride` bytes apart (BGR24 3 and 3, a 4:2:0 Y plane 1 and 1, the Y
 // bytes of 4:2:2 1 and 2). Destination row i is source rows MapAxis(i) through
-// InterpolateRow_Ref. A faster kernel may also write the bytes between the
+// InterpolateRowRef. A faster kernel may also write the bytes between the
 // samples of a destination row (4:2:2's chroma) and may read up to 31 bytes
 // past a source sample as long as that stays within `sourceReadable` bytes.
 struct PlaneScale {
@@ -102,7 +102,7 @@ struct PlaneScale {
   int32_t channels;
   int32_t stride;
 };
-void InterpolatePlane_Ref(const PlaneScale& plane);
+void InterpolatePlaneRef(const PlaneScale& plane);
 
 // Nearest-sample copies (the YUV layouts' chroma, the alpha plane):
 // destination sample k of destination sample row m takes, for each picked byte
@@ -133,8 +133,17 @@ struct PickScale {
   int32_t channels;
   int32_t channelStep;
 };
-void PickPlane_Ref(const PickScale& pick);
-void ScalePacked422_Ref(const PlaneScale& luma, const PickScale& chroma);
+void PickPlaneRef(const PickScale& pick);
+void ScalePacked422Ref(const PlaneScale& luma, const PickScale& chroma);
+
+// One destination row of a 1-bit transparency plane (bit k of a plane is bit
+// k % 8 of byte k / 8): destination bit firstBit + j, for every j below
+// `width`, takes source bit sourceFirstBit + MapAxis(j, sourceWidth,
+// width).low; nothing is interpolated. Bits are only ever set, never cleared,
+// as the destination plane starts zero-filled; a faster kernel may rewrite
+// the other bits of the bytes the row touches with their own values.
+void ScaleBitRowRef(const uint8_t* source, uint64_t sourceFirstBit, int32_t sourceWidth, uint8_t* destination,
+                    uint64_t firstBit, int32_t width);
 
 // Division by a constant as a multiply and a shift: numerator x multiplier >>
 // shift. FindReciprocal gives one that is exact for every numerator from 0 to
@@ -156,12 +165,14 @@ constexpr uint64_t DivideByReciprocal(uint64_t numerator, Reciprocal reciprocal)
 struct ScaleKernels {
   void (*interpolatePlane)(const PlaneScale& plane);
   void (*pickPlane)(const PickScale& pick);
-  // A 4:2:2 picture: its Y bytes, then its chroma (ScalePacked422_Ref).
+  // A 4:2:2 picture: its Y bytes, then its chroma (ScalePacked422Ref).
   void (*scalePacked422)(const PlaneScale& luma, const PickScale& chroma);
+  void (*scaleBitRow)(const uint8_t* source, uint64_t sourceFirstBit, int32_t sourceWidth, uint8_t* destination,
+                      uint64_t firstBit, int32_t width);
 };
 
-// The kernels of a kernel set (kernel_set.h): the references for the scalar
-// set and for any set this build does not have.
+// The kernels of a kernel set (image/kernel_set.h): the references for the
+// scalar set and for any set this build or processor does not have.
 const ScaleKernels& ScaleKernelsOf(int32_t set);
 
 // The x86 sets (scale_x86.cpp); null for a set that is not built in.

@@ -1,5 +1,5 @@
-// The rescalers' interpolation for the x86 kernel sets: the body in
-// scale_x86.inc, compiled once for SSE4.1 and once for AVX2.
+// The rescalers' kernels for the x86 kernel sets: the body in scale_x86.inc,
+// compiled once for SSE4.1 and once for AVX2.
 #include <algorithm>
 #include <climits>
 
@@ -7,18 +7,7 @@
 #include "image/simd_x86.h"
 
 #define TIKO_X86_BODY "image/scale_x86.inc"
-#define TIKO_X86_TABLE const ScaleKernels kScaleKernels = {InterpolatePlane, PickPlane, ScalePacked422};
+#define TIKO_X86_KERNELS ScaleKernels
+#define TIKO_X86_ENTRIES {InterpolatePlane, PickPlane, ScalePacked422, ScaleBitRow}
+#define TIKO_X86_TABLES ScaleKernelsX86
 #include "image/simd_x86_targets.inc"
-
-namespace tiko {
-
-const ScaleKernels* ScaleKernelsX86(int32_t set) {
-#if TIKO_SIMD_X86
-  return X86TableOf(set, &x86_sse41::kScaleKernels, &x86_avx2::kScaleKernels);
-#else
-  (void)set;
-  return nullptr;
-#endif
-}
-
-}  // namespace tiko

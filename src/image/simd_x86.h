@@ -1,7 +1,8 @@
-// Support for the x86 kernel sets. A kernel file compiles its kernels twice,
-// once inside TIKO_TARGET_SSE41_BEGIN / TIKO_TARGET_END and once inside the
-// AVX2 pair, each time in its own namespace and with simd_x86_ops.h included
-// there, so the same source becomes a 128-bit and a 256-bit kernel. Only the
+// Support for the x86 kernel sets. A kernel file compiles its kernel body
+// twice through simd_x86_targets.inc, once inside TIKO_TARGET_SSE41_BEGIN /
+// TIKO_TARGET_END and once inside the AVX2 pair, each time in its own
+// namespace and with simd_x86_ops.h included there, so the same source
+// becomes a 128-bit and a 256-bit kernel. Only the
 // functions inside those regions use the wider instructions: everything else,
 // including every inline function from other headers, stays plain x86-64.
 //
@@ -29,24 +30,6 @@
 #define TIKO_TARGET_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
 #define TIKO_TARGET_END _Pragma("GCC pop_options")
 #endif
-
-namespace tiko {
-
-// The table of a kernel family for `set`: one per x86 target, or null for
-// the scalar set and any other.
-template <typename Table>
-const Table* X86TableOf(int32_t set, const Table* sse41, const Table* avx2) {
-  switch (set) {
-    case kKernelsSse41:
-      return sse41;
-    case kKernelsAvx2:
-      return avx2;
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace tiko
 
 // For the small per-vector steps of a kernel, which the compiler would
 // otherwise keep as calls once the kernel's loops are unrolled.

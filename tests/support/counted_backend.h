@@ -15,27 +15,27 @@ namespace tiko::test {
 class CountedBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetHeap();
-    testing::ResetFiles();
-    testing::ResetDrawing();
-    testing::ResetSounds();
-    live_ = testing::LiveBlocks();
-    files_ = testing::OpenFiles();
+    counting::ResetHeap();
+    counting::ResetFiles();
+    counting::ResetDrawing();
+    counting::ResetSounds();
+    live_ = counting::LiveBlocks();
+    files_ = counting::OpenFiles();
   }
 
   void TearDown() override {
-    testing::StopTrace();
-    testing::FailAllocation(0);
-    testing::FailRead(0, testing::ReadFault::kNone);
-    testing::FailDrawOpen(false);
-    testing::FailDrawBegin(false);
+    counting::StopTrace();
+    counting::FailAllocation(0);
+    counting::FailRead(0, counting::ReadFault::kNone);
+    counting::FailDrawOpen(false);
+    counting::FailDrawBegin(false);
     ExpectNothingHeld("at the end");
   }
 
   void ExpectNothingHeld(const std::string& what) {
-    EXPECT_EQ(testing::LiveBlocks(), live_) << what;
-    EXPECT_EQ(testing::OpenFiles(), files_) << what;
-    EXPECT_EQ(testing::OpenDrawHandles(), 0) << what;
+    EXPECT_EQ(counting::LiveBlocks(), live_) << what;
+    EXPECT_EQ(counting::OpenFiles(), files_) << what;
+    EXPECT_EQ(counting::OpenDrawHandles(), 0) << what;
   }
 
   int64_t live_ = 0;

@@ -22,7 +22,7 @@ struct HeapState {
 struct FileState {
   uint64_t reads = 0;
   uint64_t faultAt = 0;
-  testing::ReadFault fault = testing::ReadFault::kNone;
+  counting::ReadFault fault = counting::ReadFault::kNone;
   int64_t open = 0;
 } files;
 
@@ -48,7 +48,7 @@ void Note(std::string event) {
 
 }  // namespace
 
-namespace testing {
+namespace counting {
 
 void ResetSounds() { sounds.played.clear(); }
 const std::vector<std::u16string>& PlayedWaves() { return sounds.played; }
@@ -101,7 +101,7 @@ void StopTrace() {
 }
 const std::vector<std::string>& TraceEvents() { return trace.events; }
 
-}  // namespace testing
+}  // namespace counting
 
 namespace platform {
 
@@ -150,8 +150,8 @@ FileHandle FileOpenExisting(const char16_t* path) {
 int64_t FileRead(FileHandle file, void* buffer, uint32_t count, int64_t offset) {
   const uint64_t n = ++files.reads;
   if (n == files.faultAt) {
-    if (files.fault == testing::ReadFault::kFail) return -1;
-    if (files.fault == testing::ReadFault::kShort && count > 0) {
+    if (files.fault == counting::ReadFault::kFail) return -1;
+    if (files.fault == counting::ReadFault::kShort && count > 0) {
       const int64_t got = posix::FileRead(file, buffer, count - 1, offset);
       return got;
     }

@@ -1,12 +1,15 @@
 // Controls of the testing backend: fault injection and accounting for the
 // heap and the file services. Only test programs link this backend.
+//
+// The namespace is tiko::counting: one named tiko::testing would hide
+// GoogleTest's ::testing in every test written inside namespace tiko.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace tiko::testing {
+namespace tiko::counting {
 
 // Heap. Allocations are numbered from 1 after each ResetHeap().
 void ResetHeap();
@@ -51,4 +54,4 @@ void StartTrace();
 void StopTrace();
 const std::vector<std::string>& TraceEvents();
 
-}  // namespace tiko::testing
+}  // namespace tiko::counting
