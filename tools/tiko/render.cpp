@@ -35,8 +35,6 @@ namespace {
 // Inputs without an end (pictures, cameras, test sources) render this long
 // unless told how many frames to make.
 constexpr double kEndlessSeconds = 10;
-// The player's last error after a package it could not load.
-constexpr uint32_t kPackageNotLoaded = 0xC0000001u;
 // Shows FFmpeg's own warnings, for finding out why a file does not open.
 constexpr const char* kMediaLogVariable = "TIKO_MEDIA_LOG";
 // An input that ends this much before the length it states has lost
@@ -161,7 +159,7 @@ PlayerPtr OpenPlayer(const std::string& package, host::MemoryWindow& window, con
   }
   if (player->OpenSized(&window, path->c_str(), bitmap ? &*bitmap : nullptr, stage.playerWidth, stage.playerHeight) ==
       0) {
-    if (TikoGetLastError() == kPackageNotLoaded) {
+    if (TikoGetLastError() == TIKO_STATUS_UNSUCCESSFUL) {
       throw MediaError("cannot load package " + package + ": not a valid package file");
     }
     throw MediaError("cannot start the player for " + package);
