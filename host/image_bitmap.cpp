@@ -1,5 +1,9 @@
 #include "host/image_bitmap.h"
 
+#include <jpeglib.h>
+#include <spng.h>
+
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +11,7 @@
 #include <fstream>
 #include <iterator>
 
-#include <jpeglib.h>
-#include <spng.h>
+#include "host/rgba_png.h"
 
 namespace tiko::host {
 namespace {
@@ -148,34 +151,14 @@ std::optional<BgrImage> ReadImageFile(const std::string& path, std::string* erro
 
 bool WritePngFile(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
                   std::string* error) {
-  if (pixels == nullptr || width <= 0 || height <= 0) return Fail(error, "empty picture");
-  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * kBytesPerPixel;
-  std::vector<uint8_t> rgb(pixels, pixels + size);
-  for (size_t i = 0; i < size; i += kBytesPerPixel) std::swap(rgb[i], rgb[i + 2]);
-
-  spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-  if (ctx == nullptr) return Fail(error, "out of memory");
-  spng_ihdr ihdr{};
-  ihdr.width = static_cast<uint32_t>(width);
-  ihdr.height = static_cast<uint32_t>(height);
-  ihdr.bit_depth = 8;
-  ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-  int status = spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-  if (status == 0) status = spng_set_ihdr(ctx, &ihdr);
-  if (status == 0) status = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-  size_t length = 0;
-  void* png = nullptr;
-  if (status == 0) png = spng_get_png_buffer(ctx, &length, &status);
-  spng_ctx_free(ctx);
-  if (png == nullptr) return Fail(error, std::string("cannot encode PNG: ") + spng_strerror(status));
-
+  const std::vector<uint8_t> png = EncodePng(pixels, width, height, PngPixels::kBgr, PngEffort::kQuick, error);
+  if (png.empty()) return false;
   bool written = false;
   if (std::FILE* out = std::fopen(path.c_str(), "wb")) {
-    written = std::fwrite(png, 1, length, out) == length;
+    written = std::fwrite(png.data(), 1, png.size(), out) == png.size();
     written = std::fclose(out) == 0 && written;
   }
-  std::free(png);
-  return written ? true : Fail(error, "cannot write " + path);
+  return written ? true : Fail(error, "cannot write " + path + ": " + std::strerror(errno));
 }
 
 BgrImage ResizeNearest(const BgrImage& image, int32_t width, int32_t height) {

@@ -25,7 +25,8 @@ inline constexpr int64_t kMaxImagePixels = int64_t{1} << 26;
 // Reads a PNG or a JPEG file (told apart by their first bytes). On failure
 // gives nothing and, when `error` is given, says why.
 std::optional<BgrImage> ReadImageFile(const std::string& path, std::string* error = nullptr);
-// Writes top-down BGR24 pixels as an 8-bit RGB PNG file; false on failure.
+// Writes top-down BGR24 pixels as an 8-bit RGB PNG file, quickly (for
+// rendered frames); false on failure.
 bool WritePngFile(const std::string& path, const uint8_t* pixels, int32_t width, int32_t height,
                   std::string* error = nullptr);
 // Nearest-neighbour resize, for fitting a picture to the player's frame.

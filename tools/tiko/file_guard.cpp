@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <system_error>
 
 namespace tiko::tool {
@@ -56,39 +56,56 @@ std::string FolderOf(const std::string& path) {
   return parent.empty() ? "." : parent.string();
 }
 
-// The regular expression for the names a numbered name gives.
-std::regex NumberedPattern(const std::string& name) {
-  std::string pattern;
+// A numbered name taken apart: what comes before the number, its least
+// count of digits, and what comes after ("%%" already made "%").
+struct NumberedParts {
+  std::string before;
+  size_t digits = 1;
+  std::string after;
+};
+
+NumberedParts PartsOf(const std::string& name) {
+  NumberedParts parts;
+  std::string* text = &parts.before;
   for (size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    if (c == '%' && i + 1 < name.size() && name[i + 1] == '%') {
-      pattern += "%";
+    if (name[i] != '%') {
+      text->push_back(name[i]);
+    } else if (i + 1 < name.size() && name[i + 1] == '%') {
+      text->push_back('%');
       ++i;
-    } else if (c == '%') {
-      ++i;
-      int width = 0;
-      while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) width = width * 10 + (name[i++] - '0');
-      // %0Nd gives at least N digits, more for larger numbers; a minus sign
-      // never appears, the numbers count from 0.
-      pattern += width > 1 ? "[0-9]{" + std::to_string(width) + ",}" : "[0-9]+";
-    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-') {
-      pattern += c;
     } else {
-      pattern += std::string("\\") + c;
+      size_t width = 0;
+      while (++i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) {
+        width = width * 10 + static_cast<size_t>(name[i] - '0');
+      }
+      parts.digits = std::max<size_t>(width, 1);
+      text = &parts.after;
     }
   }
-  return std::regex(pattern);
+  return parts;
+}
+
+// Whether the numbered name can give `name`: the numbers count from 0, so
+// never a sign, and at least the name's width of digits.
+bool Names(const NumberedParts& parts, const std::string& name) {
+  if (name.size() < parts.before.size() + parts.digits + parts.after.size()) return false;
+  if (name.compare(0, parts.before.size(), parts.before) != 0) return false;
+  if (name.compare(name.size() - parts.after.size(), parts.after.size(), parts.after) != 0) return false;
+  for (size_t i = parts.before.size(); i < name.size() - parts.after.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
 }
 
 // The existing files that a numbered name can give.
 std::vector<std::string> NumberedFiles(const std::string& pattern) {
   std::vector<std::string> found;
-  const std::regex names = NumberedPattern(fs::path(pattern).filename().string());
+  const NumberedParts parts = PartsOf(fs::path(pattern).filename().string());
   std::error_code failed;
   const fs::path folder = FolderOf(pattern);
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, failed)) {
     const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, names)) found.push_back((folder / name).string());
+    if (Names(parts, name)) found.push_back((folder / name).string());
   }
   return found;
 }

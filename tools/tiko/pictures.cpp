@@ -83,25 +83,12 @@ std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha) {
     rgb.reserve(size_t(image.width) * image.height * 3);
     for (size_t i = 0; i + 3 < image.pixels.size(); i += 4) rgb.insert(rgb.end(), &image.pixels[i], &image.pixels[i + 3]);
   }
-  const std::vector<uint8_t>& data = withAlpha ? image.pixels : rgb;
-  std::unique_ptr<spng_ctx, EncoderDeleter> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-  if (!ctx) throw ToolError("out of memory");
-  spng_ihdr ihdr{};
-  ihdr.width = static_cast<uint32_t>(image.width);
-  ihdr.height = static_cast<uint32_t>(image.height);
-  ihdr.bit_depth = 8;
-  ihdr.color_type = withAlpha ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
-  int rc = spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
-  if (rc == 0) rc = spng_set_ihdr(ctx.get(), &ihdr);
-  if (rc == 0) rc = spng_encode_image(ctx.get(), data.data(), data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-  size_t length = 0;
-  void* png = rc == 0 ? spng_get_png_buffer(ctx.get(), &length, &rc) : nullptr;
-  if (png == nullptr) throw ToolError(std::string("cannot encode a PNG picture: ") + spng_strerror(rc));
-  // The buffer is the encoder's own, from malloc.
-  const auto* bytes = static_cast<const uint8_t*>(png);
-  std::vector<uint8_t> out(bytes, bytes + length);
-  std::free(png);
-  return out;
+  std::string why;
+  std::vector<uint8_t> png = host::EncodePng(withAlpha ? image.pixels.data() : rgb.data(), image.width, image.height,
+                                             withAlpha ? host::PngPixels::kRgba : host::PngPixels::kRgb,
+                                             host::PngEffort::kSmallest, &why);
+  if (png.empty()) throw ToolError("cannot encode a PNG picture: " + why);
+  return png;
 }
 
 std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t from, uint8_t to, int32_t width,
