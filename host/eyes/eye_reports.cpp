@@ -13,8 +13,9 @@ constexpr int32_t kFreshRenders = 16;
 // Two points that hide, so that each slot can hold one of them.
 constexpr EyePoint kHidePoints[] = {{-1, -1}, {-2, -2}};
 // Where an eye may be reported instead of its true point, the true point
-// first.
-constexpr EyePoint kNudges[] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+// first. The player's truncations draw an actor up to a pixel left of and
+// below its point, so moves to the right and up come first.
+constexpr EyePoint kNudges[] = {{0, 0}, {1, 0}, {0, -1}, {-1, 0}, {0, 1}};
 constexpr size_t kNudgeCount = std::size(kNudges);
 
 bool Same(const EyePoint& a, const EyePoint& b) { return a.x == b.x && a.y == b.y; }

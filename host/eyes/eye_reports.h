@@ -30,8 +30,8 @@
 // it by itself when that time is up.
 //
 // An actor that appears is placed before its first step runs, with the size
-// it had until then (the whole stage, when it has never been shown); it
-// takes its real size in that render. A detector that holds a still face
+// it had until then (the whole stage, for an actor just loaded); it takes
+// its real size in that render. A detector that holds a still face
 // still, or a file of fixed positions, would then only keep the slot fresh
 // and leave the actor off-centre for good. So the report after the one that
 // showed an eye must move its actors again: when the eye has not moved by
@@ -44,8 +44,8 @@
 // negative points are sent, ordered so that one lands in each slot (one that
 // matches a slot already holding it only keeps it fresh, and that slot's
 // actors are hidden already). Both slots then hold points that no real eye
-// can match, so the next real points land by the countdowns, which the hide
-// has made equal: the first eye in slot 0, the second in slot 1.
+// can match, so the next real points land by the countdowns alone, and
+// their order puts the first eye in slot 0 and the second in slot 1.
 //
 // The copy is right only while every report the player takes comes from
 // this reporter and the player renders exactly once after each Next call,
