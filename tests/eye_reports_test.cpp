@@ -213,7 +213,8 @@ std::vector<SeenEyes> Join(std::initializer_list<std::vector<SeenEyes>> parts) {
   return all;
 }
 
-// `n` frames in which the eyes seen move by (dx, dy) a frame, from `from`.
+// `n` frames from `from` on, in which the first eye moves by (dx0, dy) a
+// frame and the second by (dx1, -dy).
 std::vector<SeenEyes> Moving(int n, const SeenEyes& from, int32_t dx0, int32_t dx1, int32_t dy = 0) {
   std::vector<SeenEyes> frames;
   for (int32_t f = 0; f < n; ++f) {
