@@ -409,6 +409,38 @@ TEST(ToolMedia, EyeActorsFollowEyesAnywhereInAWideFrame) {
   EXPECT_TRUE(IsBlue(PixelAt(last->pixels, 1280, 1200, 660)));
 }
 
+// ---- eye files ------------------------------------------------------------------------
+
+TEST(ToolMedia, EyeLinesHideBothAndDoubtfulLinesAreWarnedAbout) {
+  TempDir dir;
+  const std::string package = WritePackage(dir, "eyes.tiko", EyePackage());
+  const std::string csv = dir.path() + "/eyes.csv";
+  std::ofstream(csv) << "frame,x1,y1,x2,y2\n"
+                        "0,80,60,240,180\n1,80,60,240,180\n2,80,60,240,180\n"
+                        "3,-1,-1,,\n"                   // hides both at once
+                        "4,one,60,240,180\n"            // skipped, with a warning
+                        "5,80,60,240,180\n6,80,60,240,180\n"
+                        "7,400,60,240,180\n";           // outside the eye space: kept, with a warning
+  const ToolRun run =
+      RunTool("render " + package + " -o " + dir.path() + "/e_%d.png --size 320x240 --frames 8 --eyes " + csv, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.err), 2) << run.err;
+  EXPECT_NE(run.err.find("tiko: warning: " + csv + ":6: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("tiko: warning: " + csv + ":9: "), std::string::npos) << run.err;
+  const auto frame = [&](int n) { return *host::ReadImageFile(dir.path() + "/e_" + std::to_string(n) + ".png"); };
+  // Before the hide, and again after it, each eye on its own actors.
+  for (int n : {2, 6}) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(IsGreen(PixelAt(frame(n).pixels, 320, 80, 60)));
+    EXPECT_TRUE(IsBlue(PixelAt(frame(n).pixels, 320, 240, 180)));
+  }
+  for (int n : {3, 4}) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(IsBlack(PixelAt(frame(n).pixels, 320, 80, 60)));
+    EXPECT_TRUE(IsBlack(PixelAt(frame(n).pixels, 320, 240, 180)));
+  }
+}
+
 // ---- usage errors ----------------------------------------------------------------------
 
 TEST(ToolMedia, UsageErrorsAreOneLineNamingTheOption) {

@@ -38,7 +38,7 @@ using EyeTable = std::map<int64_t, FrameEyes>;
 // Reads an eye file. Every line skipped or doubted adds "FILE:LINE: what is
 // wrong" to `warnings` (which may be null). Throws std::runtime_error with
 // the system's reason when the file cannot be opened or read.
-EyeTable ReadEyeFile(const std::string& path, std::vector<std::string>* warnings = nullptr);
+EyeTable ReadEyeFile(const std::string& path, std::vector<std::string>* warnings);
 
 // Writes the lines for frames that have eyes; false when the file cannot be
 // written (with `error` set, the system's reason in it).

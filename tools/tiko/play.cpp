@@ -18,10 +18,8 @@
 #include <vector>
 
 #include "commands.h"
-#include "eyes_csv.h"
+#include "eye_source.h"
 #include "file_guard.h"
-#include "host/eyes/eye_detector.h"
-#include "host/eyes/eye_reports.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
@@ -50,8 +48,6 @@ constexpr int kPausedWaitMs = 100;
 constexpr char kTestSource[] = "testsrc";
 constexpr char kDefaultCamera[] = "/dev/video0";
 constexpr char kPackageExtension[] = ".tiko";
-constexpr char kEyesAuto[] = "auto";
-constexpr char kEyesNone[] = "none";
 // Set to see FFmpeg's own warnings, as for render.
 constexpr char kMediaLogVariable[] = "TIKO_MEDIA_LOG";
 
@@ -146,48 +142,6 @@ class FrameFeed {
   std::optional<std::chrono::steady_clock::time_point> liveStart_;
 };
 
-// Where the eyes come from: the detector, a file of positions, or nowhere.
-struct EyeFeed {
-  std::unique_ptr<host::EyeDetector> detector;
-  std::optional<EyeTable> table;
-  host::EyeReporter reporter;
-};
-
-// Throws MediaError when the detector's cascades or the file cannot be read.
-EyeFeed OpenEyes(const std::string& mode) {
-  EyeFeed feed;
-  if (mode == kEyesNone) return feed;
-  if (mode == kEyesAuto) {
-    std::string why;
-    feed.detector = host::EyeDetector::Create(&why);
-    if (feed.detector == nullptr) throw MediaError(why + " (or use --eyes none)");
-    return feed;
-  }
-  try {
-    feed.table = ReadEyeFile(mode);
-  } catch (const std::runtime_error& e) {
-    throw MediaError(e.what());
-  }
-  return feed;
-}
-
-// What the player is told about the eyes on the frame about to be shown;
-// `index` counts from 0 at the input's first frame. The eyes are seen in the
-// eye space over the frame, and told in the player's.
-std::vector<host::EyePoint> EyesFor(EyeFeed& feed, int64_t index, const uint8_t* bottomUp, Size size,
-                                    const host::StageLayout& stage) {
-  std::vector<host::EyePoint> seen;
-  if (feed.table) {
-    if (const auto found = feed.table->find(index); found != feed.table->end()) seen = found->second.eyes;
-  } else if (feed.detector != nullptr) {
-    const host::BgrView view{bottomUp, size.width, size.height, int64_t{size.width} * kBytesPerPixel, true};
-    const host::EyeResult result = feed.detector->Feed(view);
-    seen.assign(result.eyes, result.eyes + result.count);
-  }
-  for (host::EyePoint& eye : seen) eye = host::FrameEyeToPlayer(stage, eye);
-  return feed.reporter.Next(seen);
-}
-
 // Packages beside `current` in its folder, sorted by name, for n and p.
 // Moving by `step` wraps around; a package that is not in the list (another
 // extension) moves to the first or last one.
@@ -263,7 +217,7 @@ bool PlayerAccepts(const std::string& path) {
 // One running preview: the window, the player in it and what it shows.
 class Preview {
  public:
-  Preview(const PlayOptions& options, host::StageLayout stage, int64_t frameLimit, FrameFeed frames, EyeFeed eyes)
+  Preview(const PlayOptions& options, host::StageLayout stage, int64_t frameLimit, FrameFeed frames, EyeSource eyes)
       : options_(options),
         frameSize_{stage.frameWidth, stage.frameHeight},
         stage_(stage),
@@ -296,7 +250,7 @@ class Preview {
   host::StageLayout stage_;
   int64_t frameLimit_;  // 0: no limit
   FrameFeed frames_;
-  EyeFeed eyes_;
+  EyeSource eyes_;
   std::string package_;
   bool packageLoaded_ = false;
   // The player draws into a window of its own frame's size; the part of it
@@ -360,6 +314,8 @@ void Preview::SwitchTo(const std::string& path) {
   package_ = path;
   const std::optional<std::u16string> wide = host::Utf8ToUtf16(path);
   packageLoaded_ = wide && player_->ChangePackage(wide->c_str()) == 1;
+  // The new package's eye actors start hidden, even where the eyes stay.
+  eyes_.PackageChanged();
   if (!packageLoaded_) PrintError(LoadFailure(path));
   stamp_ = StampOf(path);
   UpdateTitle();
@@ -421,10 +377,9 @@ bool Preview::ShowNextFrame() {
   if (frame == nullptr && shown_ == 0) throw MediaError("input " + frames_.spec() + " has no frames");
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
-  if (frames_.TakeRestart() && eyes_.detector != nullptr) eyes_.detector->Reset();
-  for (const host::EyePoint& eye : EyesFor(eyes_, frames_.index() - 1, frame, frameSize_, stage_)) {
-    player_->SetEyePosition(eye.x, eye.y);
-  }
+  if (frames_.TakeRestart()) eyes_.Restart();
+  const FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height);
+  for (const host::EyePoint& eye : eyes_.Reports(seen, stage_)) player_->SetEyePosition(eye.x, eye.y);
   const uint8_t* given = frame;
   if (!host::IsIdentity(stage_)) {
     player_frame_.resize(size_t(stage_.playerWidth) * stage_.playerHeight * kBytesPerPixel);
@@ -524,7 +479,7 @@ int RunPlay(const PlayOptions& options) {
   roles.Reads("PACKAGE", options.package);
   if (!options.input.empty() && ClassifyInput(options.input) == InputKind::kFile) roles.Reads("-i", options.input);
   if (!options.input.empty() && ClassifyInput(options.input) == InputKind::kPicture) roles.Reads("-i", options.input);
-  if (options.eyes != kEyesAuto && options.eyes != kEyesNone) roles.Reads("--eyes", options.eyes);
+  if (IsEyeFile(options.eyes)) roles.Reads("--eyes", options.eyes);
   roles.Writes("--screenshot", options.screenshot);
   roles.Check();
   // Nothing is opened before the package is known to load: a typo in its
@@ -536,7 +491,7 @@ int RunPlay(const PlayOptions& options) {
   const StopSignals signals;
   FrameFeed frames(options.input.empty() ? DefaultInput() : options.input, asked, fps, !options.input.empty());
   const host::StageLayout stage = host::LayOutStage(frames.size().width, frames.size().height, fit);
-  EyeFeed eyes = OpenEyes(options.eyes);
+  EyeSource eyes = EyeSource::Open(options.eyes);
   const Size window = WindowSize(options, frames.size());
   Preview preview(options, stage, frameLimit, std::move(frames), std::move(eyes));
   if (!preview.Open(window)) return kExitFailure;

@@ -13,10 +13,8 @@
 
 #include "channel.h"
 #include "commands.h"
-#include "eyes_csv.h"
+#include "eye_source.h"
 #include "file_guard.h"
-#include "host/eyes/eye_detector.h"
-#include "host/eyes/eye_reports.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
@@ -40,8 +38,6 @@ constexpr const char* kMediaLogVariable = "TIKO_MEDIA_LOG";
 // An input that ends this much before the length it states has lost
 // something on the way (a cut download, a damaged end).
 constexpr double kShortInputSeconds = 0.5;
-constexpr const char* kEyesAuto = "auto";
-constexpr const char* kEyesNone = "none";
 
 // What the command line said, as given; parsed by RunRender.
 struct RenderOptions {
@@ -90,46 +86,6 @@ constexpr const char* kStageDetect = "eye detection";
 constexpr const char* kStagePlayer = "player";
 constexpr const char* kStageEncode = "encoding";
 constexpr const char* kStageFinish = "sound and finishing";
-
-// How the eyes are found: by the detector, from a file, or not at all.
-struct EyeSource {
-  std::unique_ptr<host::EyeDetector> detector;
-  std::optional<EyeTable> table;
-  host::EyeReporter reporter;
-  EyeTable used;  // what was seen, for --eyes-out
-};
-
-EyeSource OpenEyes(const std::string& mode) {
-  EyeSource source;
-  if (mode == kEyesNone) return source;
-  if (mode == kEyesAuto) {
-    std::string why;
-    source.detector = host::EyeDetector::Create(&why);
-    if (!source.detector) throw MediaError(why + " (or use --eyes none)");
-    return source;
-  }
-  try {
-    source.table = ReadEyeFile(mode);
-  } catch (const std::runtime_error& e) {
-    throw MediaError(e.what());
-  }
-  return source;
-}
-
-// The eyes seen on frame `index` of the render, showing `bottomUp` (null for
-// a frame without a picture), in the eye space laid over the output frame.
-FrameEyes EyesFor(EyeSource& source, int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height) {
-  FrameEyes eyes;
-  if (source.table) {
-    if (const auto found = source.table->find(index); found != source.table->end()) eyes = found->second;
-  } else if (source.detector && bottomUp != nullptr) {
-    const host::BgrView view{bottomUp, width, height, int64_t{width} * kBytesPerPixel, true};
-    const host::EyeResult result = source.detector->Feed(view);
-    eyes.eyes.assign(result.eyes, result.eyes + result.count);
-  }
-  if (!eyes.eyes.empty()) source.used[index] = eyes;
-  return eyes;
-}
 
 std::vector<uint8_t> Flipped(const std::vector<uint8_t>& frame, int32_t width, int32_t height) {
   const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
@@ -222,7 +178,7 @@ struct Render {
   std::optional<VideoInput> input;
   std::vector<uint8_t> background;        // bottom-up, of the output's size; empty without one
   std::vector<uint8_t> playerBackground;  // the same laid into the player's frame
-  EyeSource eyes;
+  std::optional<EyeSource> eyes;
   StageClock clock;
   int64_t frames = 0;
 };
@@ -333,7 +289,7 @@ class RenderPipeline {
       const uint8_t* frame =
           item->none ? (r_.background.empty() ? nullptr : r_.background.data()) : item->pixels.data();
       const FrameEyes eyes =
-          r_.clock.Time(kStageDetect, [&] { return EyesFor(r_.eyes, item->index, frame, r_.width, r_.height); });
+          r_.clock.Time(kStageDetect, [&] { return r_.eyes->See(item->index, frame, r_.width, r_.height); });
       std::vector<uint8_t> out = spareEncoded_.TryPop().value_or(std::vector<uint8_t>());
       out.resize(frameBytes);
       r_.clock.Time(kStagePlayer, [&] {
@@ -342,9 +298,7 @@ class RenderPipeline {
           host::FrameToPlayer(r_.stage, frame, playerFrame.data(), true);
           shown = playerFrame.data();
         }
-        std::vector<host::EyePoint> seen;
-        for (const host::EyePoint& eye : eyes.eyes) seen.push_back(host::FrameEyeToPlayer(r_.stage, eye));
-        for (const host::EyePoint& eye : r_.eyes.reporter.Next(seen)) player_.SetEyePosition(eye.x, eye.y);
+        for (const host::EyePoint& eye : r_.eyes->Reports(eyes, r_.stage)) player_.SetEyePosition(eye.x, eye.y);
         player_.RenderAt(shown, r_.at.x, r_.at.y, 0);
         CutOutput(frame, out.data());
         return 0;
@@ -437,7 +391,7 @@ void CheckFiles(const RenderOptions& o) {
     }
   }
   roles.Reads("--background", o.background);
-  if (o.eyes != kEyesAuto && o.eyes != kEyesNone) roles.Reads("--eyes", o.eyes);
+  if (IsEyeFile(o.eyes)) roles.Reads("--eyes", o.eyes);
   if (ClassifyOutput(o.output) == OutputKind::kPictures && IsNumberedName(o.output)) {
     roles.WritesNumbered("-o", o.output);
   } else {
@@ -485,7 +439,7 @@ void OpenSources(Render& r) {
     r.playerBackground.resize(size_t(r.stage.playerWidth) * r.stage.playerHeight * kBytesPerPixel);
     host::FrameToPlayer(r.stage, frame.data(), r.playerBackground.data(), true);
   }
-  r.eyes = OpenEyes(o.eyes);
+  r.eyes = EyeSource::Open(o.eyes);
 }
 
 // Lines about what the render could not take as it came.
@@ -552,7 +506,10 @@ int RunRender(const RenderOptions& o) {
   });
   if (eyesOut) {
     std::string why;
-    if (!WriteEyeFile(eyesOut->writePath(), r.eyes.used, &why)) throw ToolError("cannot write " + o.eyesOut);
+    if (!WriteEyeFile(eyesOut->writePath(), r.eyes->seen(), &why)) {
+      // The reason, without the name it was written under for now.
+      throw ToolError("cannot write " + o.eyesOut + ": " + why.substr(why.rfind(": ") + 2));
+    }
     eyesOut->Commit();
   }
   if (o.stats) PrintStats(r, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
