@@ -15,7 +15,7 @@
 #include "image/kernel_set.h"
 #include "kernel_set_run.h"
 #include "package/loader.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 #if TIKO_HAVE_LIBYUV
 #include <libyuv.h>

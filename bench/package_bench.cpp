@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "package/loader.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko {
 namespace {

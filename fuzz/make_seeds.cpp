@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "image/layout.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "support/package_files.h"
 
 namespace {

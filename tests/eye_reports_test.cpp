@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "eyes_csv.h"
+#include "host/eyes/eye_file.h"
 #include "host/memory_window.h"
 #include "player/eyes.h"
 #include "player_fixtures.h"
@@ -455,7 +455,7 @@ struct Row {
   bool secondOnly = false;
 };
 
-std::string Describe(const tool::EyeTable& table) {
+std::string Describe(const host::EyeTable& table) {
   std::ostringstream out;
   for (const auto& [frame, entry] : table) {
     out << frame << (entry.secondOnly ? "(second)" : "") << ":";
@@ -466,8 +466,8 @@ std::string Describe(const tool::EyeTable& table) {
 }
 
 std::string Describe(const std::vector<Row>& rows) {
-  tool::EyeTable table;
-  for (const Row& row : rows) table[row.frame] = tool::FrameEyes{row.eyes, row.secondOnly};
+  host::EyeTable table;
+  for (const Row& row : rows) table[row.frame] = host::FrameEyes{row.eyes, row.secondOnly};
   return Describe(table);
 }
 
@@ -520,7 +520,7 @@ TEST(EyeFile, ReadsLinesAndWarnsAboutTheBadOnes) {
     test::TempDir dir;
     const std::string path = dir.Write("eyes.csv", std::vector<uint8_t>(c.text.begin(), c.text.end()));
     std::vector<std::string> warnings;
-    const tool::EyeTable table = tool::ReadEyeFile(path, &warnings);
+    const host::EyeTable table = host::ReadEyeFile(path, &warnings);
     EXPECT_EQ(Describe(table), Describe(c.rows));
     ASSERT_EQ(warnings.size(), c.warnings.size());
     for (size_t i = 0; i < warnings.size(); ++i) {
@@ -535,7 +535,7 @@ TEST(EyeFile, ReadsLinesAndWarnsAboutTheBadOnes) {
 // place.
 TEST(EyeFile, WritesWhatItReadsBack) {
   test::TempDir dir;
-  tool::EyeTable table;
+  host::EyeTable table;
   table[0] = {{{10, 20}, {30, 40}}, false};
   table[2] = {{{5, 6}}, false};
   table[3] = {{{7, 8}}, true};
@@ -543,14 +543,14 @@ TEST(EyeFile, WritesWhatItReadsBack) {
   table[5] = {{}, false};  // no eyes: no line
   const std::string path = dir.path() + "/out.csv";
   std::string error;
-  ASSERT_TRUE(tool::WriteEyeFile(path, table, &error)) << error;
+  ASSERT_TRUE(host::WriteEyeFile(path, table, &error)) << error;
   std::vector<std::string> warnings;
-  const tool::EyeTable back = tool::ReadEyeFile(path, &warnings);
+  const host::EyeTable back = host::ReadEyeFile(path, &warnings);
   table.erase(5);
   EXPECT_EQ(Describe(back), Describe(table));
   EXPECT_TRUE(warnings.empty());
 
-  EXPECT_FALSE(tool::WriteEyeFile(dir.path() + "/no/such/dir.csv", table, &error));
+  EXPECT_FALSE(host::WriteEyeFile(dir.path() + "/no/such/dir.csv", table, &error));
   EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
 }
 
@@ -559,7 +559,7 @@ TEST(EyeFile, AFileThatCannotBeReadThrowsWithTheReason) {
   const std::pair<std::string, int> cases[] = {{dir.path() + "/missing.csv", ENOENT}, {dir.path(), EISDIR}};
   for (const auto& [path, reason] : cases) {
     try {
-      tool::ReadEyeFile(path, nullptr);
+      host::ReadEyeFile(path, nullptr);
       ADD_FAILURE() << path << " was read";
     } catch (const std::runtime_error& e) {
       EXPECT_NE(std::string(e.what()).find(path + ": " + std::strerror(reason)), std::string::npos) << e.what();

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "support/package_files.h"
 #include "tiko/host.h"
 #include "tiko/tiko.h"

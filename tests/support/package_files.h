@@ -7,7 +7,7 @@
 
 #include "host/image_bitmap.h"
 #include "package/loader.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko::test {
 

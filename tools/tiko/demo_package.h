@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko::tool {
 

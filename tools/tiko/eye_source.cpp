@@ -22,7 +22,7 @@ EyeSource EyeSource::Open(const std::string& mode) {
   }
   std::vector<std::string> warnings;
   try {
-    source.table_ = ReadEyeFile(mode, &warnings);
+    source.table_ = host::ReadEyeFile(mode, &warnings);
   } catch (const std::runtime_error& e) {
     throw ToolError(e.what());
   }
@@ -30,8 +30,8 @@ EyeSource EyeSource::Open(const std::string& mode) {
   return source;
 }
 
-FrameEyes EyeSource::See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height) {
-  FrameEyes eyes;
+host::FrameEyes EyeSource::See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height) {
+  host::FrameEyes eyes;
   if (table_) {
     if (const auto found = table_->find(index); found != table_->end()) eyes = found->second;
   } else if (detector_ && bottomUp != nullptr) {
@@ -43,8 +43,8 @@ FrameEyes EyeSource::See(int64_t index, const uint8_t* bottomUp, int32_t width, 
   return eyes;
 }
 
-std::vector<host::EyePoint> EyeSource::Reports(const FrameEyes& eyes, const host::StageLayout& stage) {
-  host::SeenEyes seen = SeenOf(eyes);
+std::vector<host::EyePoint> EyeSource::Reports(const host::FrameEyes& eyes, const host::StageLayout& stage) {
+  host::SeenEyes seen = host::SeenOf(eyes);
   for (std::optional<host::EyePoint>& eye : seen) {
     if (eye) eye = host::FrameEyeToPlayer(stage, *eye);
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "eyes_csv.h"
+#include "host/eyes/eye_file.h"
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_reports.h"
 #include "host/stage.h"
@@ -30,23 +30,23 @@ class EyeSource {
 
   // The eyes on frame `index` (from 0), which shows `bottomUp` (null for a
   // frame without a picture of its own), in the eye space over the frame.
-  FrameEyes See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height);
+  host::FrameEyes See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height);
   // The reports for the player for those eyes, in its eye space; the player
   // renders once after each such call.
-  std::vector<host::EyePoint> Reports(const FrameEyes& eyes, const host::StageLayout& stage);
+  std::vector<host::EyePoint> Reports(const host::FrameEyes& eyes, const host::StageLayout& stage);
   // A new stream on the same player (a file starting over): the detector
   // forgets what it saw.
   void Restart();
   // The player has changed packages, whether the new one loaded or not.
   void PackageChanged() { reporter_.PackageChanged(); }
   // What was seen on each frame so far, for --eyes-out.
-  const EyeTable& seen() const { return seen_; }
+  const host::EyeTable& seen() const { return seen_; }
 
  private:
   std::unique_ptr<host::EyeDetector> detector_;
-  std::optional<EyeTable> table_;
+  std::optional<host::EyeTable> table_;
   host::EyeReporter reporter_;
-  EyeTable seen_;
+  host::EyeTable seen_;
 };
 
 }  // namespace tiko::tool

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "commands.h"
-#include "package/writer.h"
 
 namespace tiko::tool {
 
@@ -28,7 +27,7 @@ int main(int argc, char** argv) {
   using namespace tiko::tool;
   CLI::App app{"tiko: animated picture overlays for video, and the tools to make them"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "tiko 0.1.0");
+  app.set_version_flag("--version", "tiko " TIKO_VERSION);
 
   std::map<CLI::App*, Runner> runners;
   const auto add = [&](Runner (*make)(CLI::App&)) {
@@ -58,20 +57,16 @@ int main(int argc, char** argv) {
     PrintError(std::string(e.what()) + " (see " + command + " --help)");
     return kExitUsage;
   }
-  // Every command ends in one line naming what went wrong.
+  // Every command that fails ends here, in one line naming what went wrong:
+  // its own errors carry their exit status, the libraries' are failures.
   try {
     for (auto& [command, run] : runners) {
       if (command->parsed()) return run();
     }
-  } catch (const ToolError& e) {
-    PrintError(e.what());
-    return e.status();
-  } catch (const tiko::authoring::PackageError& e) {
-    PrintError(e.what());
-    return kExitFailure;
-  } catch (const std::bad_alloc&) {
-    PrintError("out of memory");
-    return kExitFailure;
+  } catch (const std::exception& e) {
+    const auto* tool = dynamic_cast<const ToolError*>(&e);
+    PrintError(dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what());
+    return tool != nullptr ? tool->status() : kExitFailure;
   }
   return kExitUsage;
 }

@@ -9,12 +9,13 @@
 #include <cstring>
 #include <memory>
 
-#include "file_guard.h"
+#include "host/files.h"
 #include "image/convert.h"
 #include "image/layout.h"
 #include "package/heap.h"
 
 namespace tiko::tool {
+
 namespace {
 
 // A PNG file opens with its 8-byte signature and the IHDR chunk: length,
@@ -101,13 +102,13 @@ std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t f
   image.pixelDataSize = static_cast<int32_t>(pixels.size());
   image.totalSize = image.pixelDataSize;
   image.data = static_cast<uint8_t*>(MemAlloc(pixels.size(), 0));
-  if (image.data == nullptr) throw Failure("out of memory");
+  if (image.data == nullptr) throw ToolError("out of memory");
   std::memcpy(image.data, pixels.data(), pixels.size());
   const bool ok = ConvertImage(&image, to) == 1;
   std::vector<uint8_t> out;
   if (ok) out.assign(image.data, image.data + image.pixelDataSize);
   MemFree(image.data);
-  if (!ok) throw Failure("picture conversion failed");
+  if (!ok) throw ToolError("picture conversion failed");
   return out;
 }
 
@@ -180,14 +181,6 @@ std::optional<PixelAt> FirstChangedPixel(const host::RgbaImage& rgba, const std:
     }
   }
   return std::nullopt;
-}
-
-void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-  try {
-    WriteFileAtomically(path, bytes);
-  } catch (const ToolError& e) {
-    throw Failure(e.what());
-  }
 }
 
 }  // namespace tiko::tool

@@ -12,15 +12,9 @@
 
 #include "commands.h"
 #include "host/rgba_png.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko::tool {
-
-// A ToolError under the name that the demo still catches.
-struct Failure : ToolError {
-  explicit Failure(const std::string& what) : ToolError(what), message(what) {}
-  std::string message;
-};
 
 // A picture's side in pixels is a 16-bit field of its entry.
 inline constexpr int32_t kMaxPictureSide = 65535;
@@ -38,19 +32,19 @@ host::RgbaImage ReadPicturePng(const std::string& path, uint8_t layout, uint8_t 
 // ToolError.
 std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha);
 
-// Pixel data from one layout to another. Throws Failure.
+// Pixel data from one layout to another. Throws ToolError.
 std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t from, uint8_t to, int32_t width,
                                    int32_t height);
 
 // A package picture from RGBA: rows turned bottom line first (as frames are),
 // colours in `layout`, transparency from alpha as an 8-bit plane, a 1-bit
 // plane (alpha >= threshold) or none. `storedPixels`, when given, are the exact
-// pixel data to keep instead of converting the colours. Throws Failure or
+// pixel data to keep instead of converting the colours. Throws ToolError or
 // authoring::PackageError.
 authoring::PictureDesc PictureFromRgba(const host::RgbaImage& rgba, uint8_t layout, uint8_t mask, uint8_t threshold,
                                        bool compress, const std::vector<uint8_t>* storedPixels = nullptr);
 
-// RGBA from decoded picture data (pixel data then plane). Throws Failure.
+// RGBA from decoded picture data (pixel data then plane). Throws ToolError.
 host::RgbaImage RgbaFromPicture(const std::vector<uint8_t>& data, uint8_t layout, uint8_t mask, int32_t width,
                                 int32_t height);
 
@@ -63,8 +57,5 @@ struct PixelAt {
 };
 std::optional<PixelAt> FirstChangedPixel(const host::RgbaImage& rgba, const std::vector<uint8_t>& pixels,
                                          uint8_t layout, uint8_t mask, uint8_t threshold);
-
-// Writes through a file named only when complete. Throws Failure.
-void WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace tiko::tool

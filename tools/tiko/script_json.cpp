@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "step_names.h"
 
 namespace tiko::tool {

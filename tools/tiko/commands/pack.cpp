@@ -24,16 +24,21 @@
 #include "codec/decoder.h"
 #include "commands.h"
 #include "file_guard.h"
+#include "host/files.h"
 #include "host/paths.h"
 #include "host/rgba_png.h"
 #include "image/layout.h"
 #include "package/format.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "pictures.h"
 #include "script_json.h"
 #include "step_names.h"
 
 namespace tiko::tool {
+
+using host::PendingFile;
+using host::WriteFileAtomically;
+using host::WriteBytes;
 namespace {
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tiko::tool {
+namespace tiko::media {
 
 // Decodes a whole sound file (a wave file, or anything FFmpeg reads) into
 // the mix format. Throws MediaError naming the file.
@@ -19,4 +19,4 @@ void MixInto(std::vector<float>& mix, const std::vector<float>& sound, int64_t a
 // render starts.
 int64_t SampleOfFrame(int64_t frame, double rate);
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

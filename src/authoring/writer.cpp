@@ -1,4 +1,4 @@
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "eyes_csv.h"
+#include "host/eyes/eye_file.h"
 
 #include <cerrno>
 #include <charconv>
@@ -8,7 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
-namespace tiko::tool {
+namespace tiko::host {
 namespace {
 
 constexpr size_t kFieldCount = 5;  // frame, x1, y1, x2, y2
@@ -59,13 +59,13 @@ std::optional<std::string> ParseEyes(const std::vector<std::string>& fields, Fra
     const std::optional<int32_t> py = ParseInteger<int32_t>(y);
     if (!px || !py) return "eye " + std::to_string(eye + 1) + " needs two integers, got \"" + x + "\",\"" + y + "\"";
     if (eye == 1 && frame->eyes.empty()) frame->secondOnly = true;
-    frame->eyes.push_back(host::EyePoint{*px, *py});
+    frame->eyes.push_back(EyePoint{*px, *py});
   }
   return std::nullopt;
 }
 
 bool Hides(const FrameEyes& frame) {
-  for (const host::EyePoint& eye : frame.eyes) {
+  for (const EyePoint& eye : frame.eyes) {
     if (eye.x < 0 || eye.y < 0) return true;
   }
   return false;
@@ -85,8 +85,8 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
-host::SeenEyes SeenOf(const FrameEyes& frame) {
-  host::SeenEyes seen;
+SeenEyes SeenOf(const FrameEyes& frame) {
+  SeenEyes seen;
   const size_t first = frame.secondOnly ? 1 : 0;
   for (size_t i = 0; i < frame.eyes.size() && first + i < seen.size(); ++i) seen[first + i] = frame.eyes[i];
   return seen;
@@ -132,7 +132,7 @@ EyeTable ReadEyeFile(const std::string& path, std::vector<std::string>* warnings
     }
     if (!Hides(eyes)) {
       for (size_t i = 0; i < eyes.eyes.size(); ++i) {
-        const host::EyePoint& eye = eyes.eyes[i];
+        const EyePoint& eye = eyes.eyes[i];
         if (eye.x < kEyeSpaceWidth && eye.y < kEyeSpaceHeight) continue;
         warn("eye " + std::to_string(eyes.secondOnly ? 2 : i + 1) + " at " + std::to_string(eye.x) + "," +
              std::to_string(eye.y) + " is outside the 320 x 240 eye space");
@@ -155,7 +155,7 @@ bool WriteEyeFile(const std::string& path, const EyeTable& table, std::string* e
   for (const auto& [frame, entry] : table) {
     if (entry.eyes.empty()) continue;
     text += std::to_string(frame);
-    for (const std::optional<host::EyePoint>& eye : SeenOf(entry)) {
+    for (const std::optional<EyePoint>& eye : SeenOf(entry)) {
       text += eye ? "," + std::to_string(eye->x) + "," + std::to_string(eye->y) : ",,";
     }
     text += "\n";
@@ -165,4 +165,4 @@ bool WriteEyeFile(const std::string& path, const EyeTable& table, std::string* e
   return true;
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::host

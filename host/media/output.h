@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tiko::tool {
+namespace tiko::media {
 
 enum class OutputKind {
   kVideo,     // a container with a video codec, and a sound track if there is sound
@@ -52,4 +52,4 @@ class VideoOutput {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

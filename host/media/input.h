@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tiko::tool {
+namespace tiko::media {
 
 enum class InputKind {
   kFile,       // a video file, or a numbered picture sequence ("shot_%03d.png")
@@ -75,4 +75,4 @@ class VideoInput {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "commands.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko::tool {
 namespace {

@@ -20,18 +20,18 @@
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_reports.h"
 
-namespace tiko::tool {
+namespace tiko::host {
 
 // The eyes reported on one frame, the first one first.
 struct FrameEyes {
-  std::vector<host::EyePoint> eyes;
+  std::vector<EyePoint> eyes;
   // The line gives the second eye alone: `eyes` holds it, and it drives the
   // "$eye2" actors.
   bool secondOnly = false;
 };
 
 // The eyes of a frame by their place, as EyeReporter::Next takes them.
-host::SeenEyes SeenOf(const FrameEyes& frame);
+SeenEyes SeenOf(const FrameEyes& frame);
 
 using EyeTable = std::map<int64_t, FrameEyes>;
 
@@ -44,4 +44,4 @@ EyeTable ReadEyeFile(const std::string& path, std::vector<std::string>* warnings
 // written (with `error` set, the system's reason in it).
 bool WriteEyeFile(const std::string& path, const EyeTable& table, std::string* error);
 
-}  // namespace tiko::tool
+}  // namespace tiko::host

@@ -6,7 +6,7 @@
 #include "commands.h"
 #include "host/paths.h"
 #include "package/loader.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "step_names.h"
 
 namespace tiko::tool {

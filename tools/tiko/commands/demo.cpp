@@ -2,22 +2,26 @@
 // and sounds synthesized in code), films a panning, zooming clip of a real
 // face, renders the package over it with eye detection to demo.mp4 with
 // sound, and lays eight of its frames out on a contact sheet.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "commands.h"
+#include "commands/render.h"
 #include "demo_package.h"
+#include "host/files.h"
 #include "host/image_bitmap.h"
-#include "media_common.h"
-#include "media_input.h"
-#include "media_output.h"
+#include "host/media/common.h"
+#include "host/media/input.h"
+#include "host/media/output.h"
 #include "pictures.h"
 
 namespace tiko::tool {
+
+using media::VideoInput;
+using media::VideoOutput;
+using media::QuietLibraryLogs;
+using host::WriteFileAtomically;
 
 // The face photograph, compiled into the program (see media/README.md).
 extern const unsigned char kFacePicture[];
@@ -61,27 +65,6 @@ std::vector<uint8_t> ClipFrame(const host::BgrImage& face, int n) {
   return frame;
 }
 
-// Runs this program again with `args`; returns its exit status.
-int RunSelf(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  std::string self = "/proc/self/exe";
-  argv.push_back(self.data());
-  std::vector<std::string> copies = args;
-  for (auto& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) return kExitFailure;
-  if (pid == 0) {
-    execv(self.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : kExitFailure;
-}
-
 void ContactSheet(const std::string& video, const std::string& sheet) {
   VideoInput input = VideoInput::Open(video, kThumbWidth, kThumbHeight, kRate);
   const int64_t frames = input.FrameCount(kRate).value_or(kClipFrames);
@@ -100,54 +83,77 @@ void ContactSheet(const std::string& video, const std::string& sheet) {
   }
   std::string error;
   if (!host::WritePngFile(sheet, pixels.data(), sheetWidth, sheetHeight, &error)) {
-    throw Failure{sheet + ": " + error};
+    throw ToolError("cannot write " + sheet + ": " + error);
   }
 }
 
+// The files the demo has made so far; should it fail, it takes them away
+// again (and the folder, when it made that too).
+class DemoFiles {
+ public:
+  explicit DemoFiles(const std::string& dir) : dir_(dir) {
+    std::error_code failed;
+    madeFolder_ = !fs::exists(dir, failed);
+    fs::create_directories(dir, failed);
+    if (failed) throw ToolError("cannot create the folder " + dir + ": " + failed.message());
+  }
+  ~DemoFiles() {
+    if (kept_) return;
+    std::error_code ignored;
+    for (const std::string& path : made_) fs::remove(path, ignored);
+    if (madeFolder_) fs::remove(dir_, ignored);
+  }
+  DemoFiles(const DemoFiles&) = delete;
+  DemoFiles& operator=(const DemoFiles&) = delete;
+
+  std::string Path(const std::string& name) {
+    made_.push_back((fs::path(dir_) / name).string());
+    return made_.back();
+  }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string dir_;
+  bool madeFolder_ = false;
+  std::vector<std::string> made_;
+  bool kept_ = false;
+};
+
 int RunDemo(const std::string& dir, bool quiet) {
   QuietLibraryLogs(false);
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) {
-    PrintError(dir + ": cannot create the directory");
-    return kExitFailure;
-  }
-  const std::string package = (fs::path(dir) / "demo.tiko").string();
-  const std::string clip = (fs::path(dir) / "face-clip.mkv").string();
-  const std::string video = (fs::path(dir) / "demo.mp4").string();
-  const std::string sheet = (fs::path(dir) / "contact-sheet.png").string();
-  try {
-    WriteAtomically(package, authoring::WritePackage(DemoPackage()));
-    for (const WaveFile& wave : DemoSounds()) WriteAtomically((fs::path(dir) / wave.name).string(), wave.bytes);
+  DemoFiles files(dir);
+  const std::string package = files.Path("demo.tiko");
+  WriteFileAtomically(package, authoring::WritePackage(DemoPackage()));
+  for (const WaveFile& wave : DemoSounds()) WriteFileAtomically(files.Path(wave.name), wave.bytes);
 
-    const std::string facePath = (fs::path(dir) / "face.jpg").string();
-    WriteAtomically(facePath, std::vector<uint8_t>(kFacePicture, kFacePicture + kFacePictureSize));
-    std::string error;
-    const auto face = host::ReadImageFile(facePath, &error);
-    fs::remove(facePath, ec);
-    if (!face) throw Failure{"the built-in face picture: " + error};
-    {
-      VideoOutput output = VideoOutput::Open(clip, kWidth, kHeight, kRate);
-      for (int n = 0; n < kClipFrames; ++n) output.Write(ClipFrame(*face, n).data());
-      output.Finish({});
-    }
-    std::vector<std::string> args = {"render", package, "-i", clip, "-o", video, "--size", "640x480", "--eyes", "auto"};
-    if (quiet) args.push_back("--quiet");
-    if (const int status = RunSelf(args); status != 0) return status;
-    fs::remove(clip, ec);
-    ContactSheet(video, sheet);
-  } catch (const Failure& f) {
-    PrintError(f.message);
-    return kExitFailure;
-  } catch (const MediaError& e) {
-    PrintError(e.what());
-    return kExitFailure;
-  } catch (const authoring::PackageError& e) {
-    PrintError(e.what());
-    return kExitFailure;
+  // The face, from the bytes compiled in, through the usual picture reader.
+  const std::string facePath = files.Path("face.jpg");
+  WriteFileAtomically(facePath, std::vector<uint8_t>(kFacePicture, kFacePicture + kFacePictureSize));
+  std::string error;
+  const auto face = host::ReadImageFile(facePath, &error);
+  std::error_code ignored;
+  fs::remove(facePath, ignored);
+  if (!face) throw ToolError("the built-in face picture: " + error);
+
+  const std::string clip = files.Path("face-clip.mkv");
+  {
+    VideoOutput output = VideoOutput::Open(clip, kWidth, kHeight, kRate);
+    for (int n = 0; n < kClipFrames; ++n) output.Write(ClipFrame(*face, n).data());
+    output.Finish({});
   }
+  RenderOptions render;
+  render.package = package;
+  render.input = clip;
+  render.output = files.Path("demo.mp4");
+  render.eyes = kEyesAuto;
+  render.quiet = quiet;
+  if (const int status = RunRender(render); status != 0) return status;
+  fs::remove(clip, ignored);
+  const std::string sheet = files.Path("contact-sheet.png");
+  ContactSheet(render.output, sheet);
+  files.Keep();
   if (!quiet) {
-    std::printf("demo package: %s\nvideo:        %s\ncontact sheet: %s\n", package.c_str(), video.c_str(),
+    std::printf("demo package: %s\nvideo:        %s\ncontact sheet: %s\n", package.c_str(), render.output.c_str(),
                 sheet.c_str());
   }
   return 0;

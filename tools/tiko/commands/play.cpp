@@ -20,18 +20,27 @@
 #include "commands.h"
 #include "eye_source.h"
 #include "file_guard.h"
+#include "host/files.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/sdl/sdl_window.h"
 #include "host/stage.h"
-#include "media_common.h"
-#include "media_input.h"
+#include "host/media/common.h"
+#include "host/media/input.h"
 #include "options.h"
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "tiko/tiko.h"
 
 namespace tiko::tool {
+
+using media::VideoInput;
+using media::MediaError;
+using media::InputKind;
+using media::ClassifyInput;
+using media::QuietLibraryLogs;
+using media::kBytesPerPixel;
+using host::PendingFile;
 namespace {
 
 namespace fs = std::filesystem;
@@ -378,7 +387,7 @@ bool Preview::ShowNextFrame() {
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
   if (frames_.TakeRestart()) eyes_.Restart();
-  const FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height);
+  const host::FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height);
   for (const host::EyePoint& eye : eyes_.Reports(seen, stage_)) player_->SetEyePosition(eye.x, eye.y);
   const uint8_t* given = frame;
   if (!host::IsIdentity(stage_)) {

@@ -17,15 +17,14 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "commands.h"
 
-namespace tiko::tool {
+namespace tiko::media {
 
 // Bad input, an unsupported format, or an output that cannot be written: its
 // text is the whole message, naming the file or device at fault.
-class MediaError : public ToolError {
+class MediaError : public std::runtime_error {
  public:
-  explicit MediaError(const std::string& what) : ToolError(what) {}
+  using std::runtime_error::runtime_error;
 };
 
 inline constexpr int kBytesPerPixel = 3;
@@ -80,4 +79,4 @@ void AppendResampled(SwrContext* resampler, const AVFrame* frame, std::vector<fl
 // in its own words, and FFmpeg's warnings about ordinary files are noise.
 void QuietLibraryLogs(bool verbose);
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

@@ -13,21 +13,39 @@
 
 #include "channel.h"
 #include "commands.h"
+#include "commands/render.h"
 #include "eye_source.h"
 #include "file_guard.h"
+#include "host/files.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/stage.h"
-#include "media_audio.h"
-#include "media_common.h"
-#include "media_input.h"
-#include "media_output.h"
+#include "host/media/audio.h"
+#include "host/media/common.h"
+#include "host/media/input.h"
+#include "host/media/output.h"
 #include "options.h"
 #include "render_progress.h"
 #include "tiko/tiko.h"
 
 namespace tiko::tool {
+
+using media::VideoInput;
+using media::VideoOutput;
+using media::MediaError;
+using media::InputKind;
+using media::OutputKind;
+using media::ClassifyInput;
+using media::ClassifyOutput;
+using media::KnownOutputs;
+using media::ReadSoundFile;
+using media::SampleOfFrame;
+using media::QuietLibraryLogs;
+using media::kMixChannels;
+using media::kBytesPerPixel;
+using host::PendingFile;
+using host::IsNumberedName;
 namespace {
 
 // Inputs without an end (pictures, cameras, test sources) render this long
@@ -39,22 +57,6 @@ constexpr const char* kMediaLogVariable = "TIKO_MEDIA_LOG";
 // something on the way (a cut download, a damaged end).
 constexpr double kShortInputSeconds = 0.5;
 
-// What the command line said, as given; parsed by RunRender.
-struct RenderOptions {
-  std::string package;
-  std::string input;
-  std::string output;
-  std::string size;    // empty: the input's own
-  std::string frames;  // empty: as long as the input lasts
-  std::string rate;    // empty: the input's own
-  std::string stage = "cover";
-  std::string background;
-  std::string eyes = kEyesAuto;
-  std::string eyesOut;
-  std::string at = "0,0";
-  bool quiet = false;
-  bool stats = false;
-};
 
 struct PlayerDeleter {
   void operator()(CTikoPlayer* player) const { player->Release(); }
@@ -131,7 +133,7 @@ class CueSounds {
   void MixInto(std::vector<float>& mix, double rate) {
     for (const auto& [path, frame] : cues_) {
       const std::vector<float>* sound = Sound(path);
-      if (sound != nullptr) tool::MixInto(mix, *sound, SampleOfFrame(frame, rate));
+      if (sound != nullptr) media::MixInto(mix, *sound, SampleOfFrame(frame, rate));
     }
   }
   bool anyPlayable() {
@@ -288,7 +290,7 @@ class RenderPipeline {
     while (std::optional<Decoded> item = decoded_.Pop()) {
       const uint8_t* frame =
           item->none ? (r_.background.empty() ? nullptr : r_.background.data()) : item->pixels.data();
-      const FrameEyes eyes =
+      const host::FrameEyes eyes =
           r_.clock.Time(kStageDetect, [&] { return r_.eyes->See(item->index, frame, r_.width, r_.height); });
       std::vector<uint8_t> out = spareEncoded_.TryPop().value_or(std::vector<uint8_t>());
       out.resize(frameBytes);
@@ -465,6 +467,8 @@ void WarnAboutInput(const Render& r, bool stoppedEarly) {
   }
 }
 
+}  // namespace
+
 int RunRender(const RenderOptions& o) {
   const auto started = std::chrono::steady_clock::now();
   QuietLibraryLogs(std::getenv(kMediaLogVariable) != nullptr);
@@ -506,7 +510,7 @@ int RunRender(const RenderOptions& o) {
   });
   if (eyesOut) {
     std::string why;
-    if (!WriteEyeFile(eyesOut->writePath(), r.eyes->seen(), &why)) {
+    if (!host::WriteEyeFile(eyesOut->writePath(), r.eyes->seen(), &why)) {
       // The reason, without the name it was written under for now.
       throw ToolError("cannot write " + o.eyesOut + ": " + why.substr(why.rfind(": ") + 2));
     }
@@ -515,8 +519,6 @@ int RunRender(const RenderOptions& o) {
   if (o.stats) PrintStats(r, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   return stop;
 }
-
-}  // namespace
 
 Runner AddRender(CLI::App& app) {
   auto* cmd = app.add_subcommand("render", "Lay a package's effects over a video and write the result");

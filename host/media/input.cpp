@@ -1,4 +1,4 @@
-#include "media_input.h"
+#include "host/media/input.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -13,9 +13,9 @@ extern "C" {
 #include <utility>
 
 #include "host/image_bitmap.h"
-#include "media_common.h"
+#include "host/media/common.h"
 
-namespace tiko::tool {
+namespace tiko::media {
 namespace {
 
 constexpr const char* kCameraPrefix = "/dev/video";
@@ -479,4 +479,4 @@ std::vector<float> VideoInput::TakeAudio(double endTime) {
   return placed;
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

@@ -1,10 +1,10 @@
-#include "media_audio.h"
+#include "host/media/audio.h"
 
 #include <cmath>
 
-#include "media_common.h"
+#include "host/media/common.h"
 
-namespace tiko::tool {
+namespace tiko::media {
 
 std::vector<float> ReadSoundFile(const std::string& path) {
   AVFormatContext* raw = nullptr;
@@ -49,4 +49,4 @@ void MixInto(std::vector<float>& mix, const std::vector<float>& sound, int64_t a
 
 int64_t SampleOfFrame(int64_t frame, double rate) { return std::llround(static_cast<double>(frame) * kMixRate / rate); }
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

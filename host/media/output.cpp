@@ -1,4 +1,4 @@
-#include "media_output.h"
+#include "host/media/output.h"
 
 #include <unistd.h>
 
@@ -15,11 +15,11 @@ extern "C" {
 #include <optional>
 #include <utility>
 
-#include "file_guard.h"
+#include "host/files.h"
 #include "host/image_bitmap.h"
-#include "media_common.h"
+#include "host/media/common.h"
 
-namespace tiko::tool {
+namespace tiko::media {
 namespace {
 
 // The video files a render writes, by their names' endings; the message that
@@ -285,8 +285,8 @@ struct VideoOutput::State {
   // A video is written first without sound, then copied with its sound
   // track into the file that takes the output's name.
   const AVOutputFormat* format = nullptr;
-  std::optional<PendingFile> writing;
-  std::optional<PendingFile> final;
+  std::optional<host::PendingFile> writing;
+  std::optional<host::PendingFile> final;
   MuxerPtr muxer;
   AVStream* stream = nullptr;
   CodecContextPtr encoder;
@@ -349,7 +349,7 @@ void OpenVideoEncoder(VideoOutput::State& s, AVCodecID id) {
 }
 
 void StartContainer(VideoOutput::State& s) {
-  s.writing = PendingFile::Create(s.path);
+  s.writing = host::PendingFile::Create(s.path);
   s.muxer = NewMuxer(s.format, s.writing->writePath(), s.path);
   OpenVideoEncoder(s, s.format->video_codec);
   s.stream = avformat_new_stream(s.muxer.get(), nullptr);
@@ -380,7 +380,7 @@ void AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
   if (status < 0 || video->nb_streams != 1) throw MediaError("cannot read back the video of " + s.path);
   const AVStream* from = video->streams[0];
 
-  s.final = PendingFile::Create(s.path);
+  s.final = host::PendingFile::Create(s.path);
   MuxerPtr muxer = NewMuxer(s.format, s.final->writePath(), s.path);
   AVStream* to = avformat_new_stream(muxer.get(), nullptr);
   if (to == nullptr || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0) throw std::bad_alloc();
@@ -441,11 +441,11 @@ VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t he
   s.frameRate = av_d2q(rate, 100000);
   // From here on, a failure takes the temporary files made so far with it.
   VideoOutput output(std::move(state));
-  if (s.kind != OutputKind::kPictures) CheckWritable(path);
+  if (s.kind != OutputKind::kPictures) host::CheckWritable(path);
 
   switch (s.kind) {
     case OutputKind::kPictures:
-      if (!IsNumberedName(path)) {
+      if (!host::IsNumberedName(path)) {
         throw MediaError("unsupported output " + path +
                          ": numbered PNG files need one %d in the name (frame_%04d.png)");
       }
@@ -476,8 +476,8 @@ bool VideoOutput::takesSound() const {
 void VideoOutput::Write(const uint8_t* topDownBgr) {
   State& s = *state_;
   if (s.kind == OutputKind::kPictures) {
-    const std::string name = NumberedName(s.path, s.frameCount++);
-    PendingFile picture = PendingFile::Create(name);
+    const std::string name = host::NumberedName(s.path, s.frameCount++);
+    host::PendingFile picture = host::PendingFile::Create(name);
     std::string why;
     if (!host::WritePngFile(picture.writePath(), topDownBgr, s.width, s.height, &why)) {
       throw MediaError("cannot write " + name + ": " + why);
@@ -513,4 +513,4 @@ void VideoOutput::Finish(const std::vector<float>& sound) {
   s.finished = true;
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::media

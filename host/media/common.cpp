@@ -1,4 +1,4 @@
-#include "media_common.h"
+#include "host/media/common.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -9,7 +9,7 @@ extern "C" {
 
 #include <algorithm>
 
-namespace tiko::tool {
+namespace tiko::media {
 
 std::string AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -85,4 +85,4 @@ void AppendResampled(SwrContext* resampler, const AVFrame* frame, std::vector<fl
 
 void QuietLibraryLogs(bool verbose) { av_log_set_level(verbose ? AV_LOG_WARNING : AV_LOG_QUIET); }
 
-}  // namespace tiko::tool
+}  // namespace tiko::media
