@@ -81,6 +81,17 @@ host::StageFit ParseStage(const std::string& option, const std::string& text) {
   throw UsageError(option + ": expected " + Alternatives({"cover", "fit", "stretch"}) + ", not \"" + text + "\"");
 }
 
+void AddFrameOptions(CLI::App& command, std::string* size, std::string* stage, std::string* rate) {
+  command.add_option("--size", *size,
+                     "Frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");
+  command
+      .add_option("--stage", *stage,
+                  "How the 4:3 stage meets other frame shapes: cover (crop it to the frame), fit (inside the "
+                  "frame), stretch")
+      ->capture_default_str();
+  command.add_option("--fps", *rate, "Frames a second, 0.1 to 1000 (default: the input's own, else 25)");
+}
+
 std::string Alternatives(std::initializer_list<const char*> words) {
   std::string list;
   size_t i = 0;

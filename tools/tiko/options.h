@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "host/stage.h"
 
 namespace tiko::tool {
@@ -43,6 +45,10 @@ int64_t ParseCount(const std::string& option, const std::string& text);
 double ParseRate(const std::string& option, const std::string& text);
 // cover, fit or stretch.
 host::StageFit ParseStage(const std::string& option, const std::string& text);
+
+// The options every command that shows frames takes, with the same words:
+// --size, --stage and --fps, bound to the strings the Parse functions read.
+void AddFrameOptions(CLI::App& command, std::string* size, std::string* stage, std::string* rate);
 
 // "a, b or c", for messages that list the accepted words.
 std::string Alternatives(std::initializer_list<const char*> words);

@@ -517,14 +517,8 @@ Runner AddPlay(CLI::App& app) {
   cmd->add_option("-i,--input", options->input,
                   "Camera (/dev/videoN), video file, PNG or JPEG picture, or test source (testsrc, "
                   "smptebars, lavfi:GRAPH); default: /dev/video0 if present, else testsrc");
-  cmd->add_option("--size", options->size,
-                  "Frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");
-  cmd->add_option("--stage", options->stage,
-                  "How the 4:3 stage meets other frame shapes: cover (crop it to the frame), fit (inside the "
-                  "frame), stretch")
-      ->capture_default_str();
+  AddFrameOptions(*cmd, &options->size, &options->stage, &options->fps);
   cmd->add_option("--window", options->windowSize, "Window size WIDTHxHEIGHT (default: twice a small frame)");
-  cmd->add_option("--fps", options->fps, "Frames a second, 0.1 to 1000 (default: the input's own, else 25)");
   cmd->add_option("--eyes", options->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
       ->capture_default_str();
   cmd->add_flag("--watch", options->watch, "Reload the package whenever its file changes");

@@ -527,16 +527,10 @@ Runner AddRender(CLI::App& app) {
   cmd->add_option("-i,--input", o->input,
                   "Video file, numbered pictures (shot_%03d.png), PNG or JPEG picture, camera (/dev/video0) or "
                   "test source (testsrc, smptebars=size=640x480, lavfi:GRAPH); without one, the background or black");
+  AddFrameOptions(*cmd, &o->size, &o->stage, &o->rate);
   cmd->add_option("-o,--output", o->output, "Output: " + KnownOutputs())->required();
-  cmd->add_option("--size", o->size,
-                  "Output frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");
-  cmd->add_option("--stage", o->stage,
-                  "How the 4:3 stage meets other frame shapes: cover (crop it to the frame), fit (inside the "
-                  "frame), stretch")
-      ->capture_default_str();
   cmd->add_option("--frames", o->frames,
                   "Frames to render (default: the whole input, or 10 seconds of a picture, camera or test source)");
-  cmd->add_option("--fps", o->rate, "Frames a second, 0.1 to 1000 (default: the input's own, else 25)");
   cmd->add_option("--background", o->background, "PNG or JPEG picture behind the effects when there is no input");
   cmd->add_option("--eyes", o->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
       ->capture_default_str();
