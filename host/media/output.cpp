@@ -13,8 +13,11 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <mutex>
+#include <thread>
 #include <utility>
 
+#include "host/channel.h"
 #include "host/files.h"
 #include "host/image_bitmap.h"
 #include "host/media/common.h"
@@ -273,6 +276,82 @@ OutputKind ClassifyOutput(const std::string& path) {
   return OutputKind::kVideo;
 }
 
+// Numbered pictures are compressed on threads of their own: PNG compression
+// is nearly all the cost of writing them, and each picture is a file of its
+// own that takes its name when it is done.
+class PictureWriters {
+ public:
+  PictureWriters(int32_t width, int32_t height) : width_(width), height_(height) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < std::min(cores, kMaxPictureThreads); ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~PictureWriters() { Stop(); }
+  PictureWriters(const PictureWriters&) = delete;
+  PictureWriters& operator=(const PictureWriters&) = delete;
+
+  // Hands the picture (copied) to a thread; waits while they all have one
+  // waiting. Throws the first failure of any thread so far.
+  void Write(const std::string& name, const uint8_t* topDownBgr) {
+    Rethrow();
+    Job job{name, std::vector<uint8_t>(topDownBgr, topDownBgr + size_t(width_) * height_ * kBytesPerPixel)};
+    if (!jobs_.Push(std::move(job))) Rethrow();
+  }
+  // Waits for every picture. Throws the first failure.
+  void Finish() {
+    Stop();
+    Rethrow();
+  }
+  // Removes every picture written: the render failed.
+  void RemoveAll() {
+    Stop();
+    for (const std::string& path : written_) ::unlink(path.c_str());
+  }
+
+ private:
+  struct Job {
+    std::string name;
+    std::vector<uint8_t> pixels;
+  };
+  static constexpr unsigned kMaxPictureThreads = 4;
+
+  void Work() {
+    while (std::optional<Job> job = jobs_.Pop()) {
+      try {
+        host::PendingFile picture = host::PendingFile::Create(job->name);
+        std::string why;
+        if (!host::WritePngFile(picture.writePath(), job->pixels.data(), width_, height_, &why)) {
+          throw MediaError("cannot write " + job->name + ": " + why);
+        }
+        picture.Commit();
+        std::lock_guard lock(mutex_);
+        written_.push_back(job->name);
+      } catch (...) {
+        std::lock_guard lock(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+        jobs_.Close();
+      }
+    }
+  }
+  void Stop() {
+    jobs_.Close();
+    for (std::thread& thread : threads_) {
+      if (thread.joinable()) thread.join();
+    }
+  }
+  void Rethrow() {
+    std::lock_guard lock(mutex_);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+  const int32_t width_;
+  const int32_t height_;
+  host::Channel<Job> jobs_{kMaxPictureThreads};
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::exception_ptr failure_;
+  std::vector<std::string> written_;
+};
+
 struct VideoOutput::State {
   OutputKind kind = OutputKind::kVideo;
   std::string path;
@@ -297,7 +376,7 @@ struct VideoOutput::State {
 
   // Numbered pictures take their names as they are done; a render that
   // fails takes them away again.
-  std::vector<std::string> pictures;
+  std::unique_ptr<PictureWriters> pictures;
 };
 
 namespace {
@@ -428,7 +507,7 @@ VideoOutput& VideoOutput::operator=(VideoOutput&&) noexcept = default;
 VideoOutput::~VideoOutput() {
   if (!state_ || state_->finished) return;
   state_->muxer.reset();
-  for (const std::string& path : state_->pictures) ::unlink(path.c_str());
+  if (state_->pictures) state_->pictures->RemoveAll();
 }
 
 VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t height, double rate) {
@@ -449,6 +528,7 @@ VideoOutput VideoOutput::Open(const std::string& path, int32_t width, int32_t he
         throw MediaError("unsupported output " + path +
                          ": numbered PNG files need one %d in the name (frame_%04d.png)");
       }
+      s.pictures = std::make_unique<PictureWriters>(width, height);
       break;
     case OutputKind::kGif:
       s.format = av_guess_format("gif", nullptr, nullptr);
@@ -476,14 +556,7 @@ bool VideoOutput::takesSound() const {
 void VideoOutput::Write(const uint8_t* topDownBgr) {
   State& s = *state_;
   if (s.kind == OutputKind::kPictures) {
-    const std::string name = host::NumberedName(s.path, s.frameCount++);
-    host::PendingFile picture = host::PendingFile::Create(name);
-    std::string why;
-    if (!host::WritePngFile(picture.writePath(), topDownBgr, s.width, s.height, &why)) {
-      throw MediaError("cannot write " + name + ": " + why);
-    }
-    picture.Commit();
-    s.pictures.push_back(name);
+    s.pictures->Write(host::NumberedName(s.path, s.frameCount++), topDownBgr);
     return;
   }
   AVFrame* f = s.frame.get();
@@ -501,6 +574,7 @@ void VideoOutput::Write(const uint8_t* topDownBgr) {
 
 void VideoOutput::Finish(const std::vector<float>& sound) {
   State& s = *state_;
+  if (s.kind == OutputKind::kPictures) s.pictures->Finish();
   if (s.kind != OutputKind::kPictures) {
     EndContainer(s);
     if (s.kind == OutputKind::kVideo) {

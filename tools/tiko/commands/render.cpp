@@ -11,7 +11,7 @@
 #include <optional>
 #include <thread>
 
-#include "channel.h"
+#include "host/channel.h"
 #include "commands.h"
 #include "commands/render.h"
 #include "eye_source.h"
@@ -243,7 +243,7 @@ class RenderPipeline {
   // Runs a stage's work; a failure is kept for Run and closes the stage's
   // channel so that the others stop too.
   template <typename Work, typename Item>
-  static void Guard(std::exception_ptr& error, Work work, Channel<Item>& channel) {
+  static void Guard(std::exception_ptr& error, Work work, host::Channel<Item>& channel) {
     try {
       work();
     } catch (...) {
@@ -340,12 +340,12 @@ class RenderPipeline {
   host::MemoryWindow& window_;
   VideoOutput& output_;
   CueSounds& cues_;
-  Channel<Decoded> decoded_{kPipelineDepth};
-  Channel<std::vector<uint8_t>> toEncode_{kPipelineDepth};
+  host::Channel<Decoded> decoded_{kPipelineDepth};
+  host::Channel<std::vector<uint8_t>> toEncode_{kPipelineDepth};
   // Buffers that went through, for the next frames: never more than the
   // frames in flight.
-  Channel<std::vector<uint8_t>> spareDecoded_{kPipelineDepth + 2};
-  Channel<std::vector<uint8_t>> spareEncoded_{kPipelineDepth + 2};
+  host::Channel<std::vector<uint8_t>> spareDecoded_{kPipelineDepth + 2};
+  host::Channel<std::vector<uint8_t>> spareEncoded_{kPipelineDepth + 2};
   StageClock decodeClock_;
   StageClock encodeClock_;
   std::exception_ptr playError_;

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <optional>
 
-namespace tiko::tool {
+namespace tiko::host {
 
 template <typename T>
 class Channel {
@@ -70,4 +70,4 @@ class Channel {
   bool closed_ = false;
 };
 
-}  // namespace tiko::tool
+}  // namespace tiko::host
