@@ -13,29 +13,47 @@ size_t PictureBytes(int32_t width, int32_t height) {
   return static_cast<size_t>(width) * static_cast<size_t>(height) * kBytesPerPixel;
 }
 
-}  // namespace
-
-std::vector<uint8_t> StretchToTopDown(const uint8_t* frame, int32_t width, int32_t height, int32_t dstWidth,
-                                      int32_t dstHeight) {
-  std::vector<uint8_t> out;
-  if (frame == nullptr || PictureBytes(width, height) == 0 || PictureBytes(dstWidth, dstHeight) == 0) return out;
-  out.resize(PictureBytes(dstWidth, dstHeight));
-  // The column map is the same for every row.
-  std::vector<size_t> sourceColumn(static_cast<size_t>(dstWidth));
-  for (int32_t dx = 0; dx < dstWidth; ++dx) {
-    sourceColumn[static_cast<size_t>(dx)] = static_cast<size_t>(int64_t{dx} * width / dstWidth) * kBytesPerPixel;
+// StretchToTopDown into `out`, whose memory is kept from frame to frame.
+void StretchInto(const uint8_t* frame, int32_t width, int32_t height, int32_t dstWidth, int32_t dstHeight,
+                 std::vector<uint8_t>& out) {
+  if (frame == nullptr || PictureBytes(width, height) == 0 || PictureBytes(dstWidth, dstHeight) == 0) {
+    out.clear();
+    return;
   }
+  out.resize(PictureBytes(dstWidth, dstHeight));
   const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
-  uint8_t* o = out.data();
+  const size_t outRowBytes = static_cast<size_t>(dstWidth) * kBytesPerPixel;
+  // The column map is the same for every row.
+  std::vector<size_t> sourceColumn;
+  if (dstWidth != width) {
+    sourceColumn.resize(static_cast<size_t>(dstWidth));
+    for (int32_t dx = 0; dx < dstWidth; ++dx) {
+      sourceColumn[static_cast<size_t>(dx)] = static_cast<size_t>(int64_t{dx} * width / dstWidth) * kBytesPerPixel;
+    }
+  }
   for (int32_t dy = 0; dy < dstHeight; ++dy) {
     // Output row 0 is the top line, which is the frame's last row in memory.
     const int64_t topDownRow = int64_t{dy} * height / dstHeight;
     const uint8_t* row = frame + static_cast<size_t>(height - 1 - topDownRow) * rowBytes;
+    uint8_t* o = out.data() + static_cast<size_t>(dy) * outRowBytes;
+    if (dstWidth == width) {
+      // Drawn at its own width (the usual case), a row is a copy.
+      std::memcpy(o, row, rowBytes);
+      continue;
+    }
     for (int32_t dx = 0; dx < dstWidth; ++dx) {
       std::memcpy(o, row + sourceColumn[static_cast<size_t>(dx)], kBytesPerPixel);
       o += kBytesPerPixel;
     }
   }
+}
+
+}  // namespace
+
+std::vector<uint8_t> StretchToTopDown(const uint8_t* frame, int32_t width, int32_t height, int32_t dstWidth,
+                                      int32_t dstHeight) {
+  std::vector<uint8_t> out;
+  StretchInto(frame, width, height, dstWidth, dstHeight, out);
   return out;
 }
 
@@ -59,7 +77,7 @@ void MemoryWindow::ReleaseCanvas() { canvasHeld_ = false; }
 void MemoryWindow::Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y,
                            int32_t dstWidth, int32_t dstHeight) {
   ++presentCount_;
-  lastImage_ = StretchToTopDown(frame, width, height, dstWidth, dstHeight);
+  StretchInto(frame, width, height, dstWidth, dstHeight, lastImage_);
   if (lastImage_.empty()) {
     lastRect_ = Rect{x, y, x, y};
     return;

@@ -41,7 +41,9 @@ TEST(StretchToTopDown, TakesTheNearestSourcePixelAndTurnsTheRows) {
   };
   const Case cases[] = {
       {4, 2, 0, 0, 0, 1},  // same size: only the rows turn
-      {4, 2, 3, 1, 3, 0}, {8, 4, 0, 0, 0, 1}, {8, 4, 7, 3, 3, 0}, {8, 4, 5, 1, 2, 1},
+      {4, 2, 3, 1, 3, 0},
+      {4, 5, 3, 4, 3, 0}, {4, 5, 1, 1, 1, 1},  // the frame's own width, stretched down: rows copied
+      {8, 4, 0, 0, 0, 1}, {8, 4, 7, 3, 3, 0}, {8, 4, 5, 1, 2, 1},
       {2, 1, 1, 0, 2, 1},  // shrinking skips
       {3, 3, 2, 2, 2, 0},
   };
