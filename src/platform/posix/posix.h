@@ -14,7 +14,7 @@ int64_t FileLength(platform::FileHandle file);
 void FileCloseHandle(platform::FileHandle file);
 void SetLastErrorValue(uint32_t value);
 uint32_t LastErrorValue();
-void SetSoundWindow(HostWindow* window);
+void SetSoundWindow(platform::WindowHandle window);
 void PlayWave(const char16_t* path);
 platform::CanvasHandle AcquireCanvas(platform::WindowHandle window);
 void ReleaseCanvas(platform::WindowHandle window, platform::CanvasHandle canvas);
