@@ -76,9 +76,8 @@ class TestWindow {
   HWND window_ = nullptr;
 };
 
-// A 24-bit bottom-up DIB section of width x height with the given pixels
-// (bottom-up BGR24 rows of width * 3 bytes, no padding).
-inline HBITMAP MakeBitmap(int32_t width, int32_t height, const std::vector<uint8_t>& pixels) {
+// How a bottom-up 24-bit bitmap of width x height is described.
+inline BITMAPINFO BitmapInfo(int32_t width, int32_t height) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -86,6 +85,13 @@ inline HBITMAP MakeBitmap(int32_t width, int32_t height, const std::vector<uint8
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+// A 24-bit bottom-up DIB section of width x height with the given pixels
+// (bottom-up BGR24 rows of width * 3 bytes, no padding).
+inline HBITMAP MakeBitmap(int32_t width, int32_t height, const std::vector<uint8_t>& pixels) {
+  const BITMAPINFO info = BitmapInfo(width, height);
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr) return nullptr;
@@ -103,13 +109,7 @@ inline bool BitmapExists(HBITMAP bitmap) { return GetObjectType(bitmap) == OBJ_B
 // hands frames over: bottom-up BGR24 rows without padding.
 inline std::vector<uint8_t> ReadBack(HWND window, int32_t width, int32_t height) {
   std::vector<uint8_t> out(size_t(width) * height * 3);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = BitmapInfo(width, height);
   void* bits = nullptr;
   HDC windowDC = GetDC(window);
   HDC memoryDC = CreateCompatibleDC(windowDC);

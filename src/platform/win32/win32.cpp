@@ -57,12 +57,15 @@ size_t BlockBytes(uint64_t rowBytes, uint64_t rows) {
   return static_cast<size_t>(rowBytes * rows);
 }
 
-}  // namespace
-
+// Bytes of one row of a 24-bit device-independent bitmap of `width` pixels:
+// the system pads every row to a multiple of 4 bytes, the player's frames do
+// not. 0 for a width of 0 or less.
 uint64_t DibRowBytes(int32_t width) {
   if (width <= 0) return 0;
   return (uint64_t(uint32_t(width)) * 24 + 31) / 32 * 4;
 }
+
+}  // namespace
 
 void* HeapAllocate(size_t bytes, bool zeroFill) {
   return ::HeapAlloc(::GetProcessHeap(), zeroFill ? HEAP_ZERO_MEMORY : 0, bytes);
