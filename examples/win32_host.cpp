@@ -43,13 +43,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // The background: a gradient of the frame's size, handed to the player, which
 // copies and deletes it.
 HBITMAP MakeBackground() {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = kFrameWidth;
-  info.bmiHeader.biHeight = kFrameHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), kFrameWidth, kFrameHeight, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (bitmap == nullptr) return nullptr;
@@ -82,11 +76,8 @@ int wmain(int argc, wchar_t** argv) {
   int packageCount = 0;
   long frames = -1;  // until the window closes
   for (int i = 1; i < argc; ++i) {
-    if (std::wcscmp(argv[i], L"--frames") == 0 && i + 1 < argc) {
-      frames = std::wcstol(argv[++i], nullptr, 10);
-    } else if (packageCount < 2) {
-      packages[packageCount++] = argv[i];
-    }
+    if (std::wcscmp(argv[i], L"--frames") == 0 && i + 1 < argc) frames = std::wcstol(argv[++i], nullptr, 10);
+    else if (packageCount < 2) packages[packageCount++] = argv[i];
   }
   if (packageCount == 0 || frames == 0) {
     std::fwprintf(stderr, L"usage: tiko_win32_host PACKAGE [OTHER_PACKAGE] [--frames N]\n");
@@ -109,11 +100,9 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
 
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  windowClass.lpszClassName = L"TikoHost";
+  const WNDCLASSW windowClass = {0, WindowProc, 0, 0, GetModuleHandleW(nullptr), nullptr,
+                                 LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)), nullptr, nullptr,
+                                 L"TikoHost"};
   RegisterClassW(&windowClass);
   // Borderless, so that the window's rectangle, which the player measures,
   // is the client area it draws into.
@@ -132,8 +121,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   int current = 0;
-  long rendered = 0;
-  long onStage = 0;
+  long rendered = 0, onStage = 0;
   while (!gClosed && (frames < 0 || rendered < frames)) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
