@@ -14,6 +14,9 @@ test+=(xvfb xauth xdotool)  # tiko play tested under a real X server (xvfb-run n
 # cameras and test sources); eye detection with OpenCV and its cascades.
 build+=(libavformat-dev libavcodec-dev libavdevice-dev libswscale-dev libswresample-dev libavutil-dev)
 build+=(libopencv-objdetect-dev libopencv-imgproc-dev opencv-data)
+# Tiko.dll: mingw-w64 for 64- and 32-bit Windows, GoogleTest's sources to
+# cross-build the suites, and Wine (its 32-bit part too) to run them.
+ci+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine wine64 wine32:i386)
 
 case "${1:-test}" in
   build) wanted=("${build[@]}") ;;
@@ -22,14 +25,20 @@ case "${1:-test}" in
   *) echo "usage: $0 [build|test|ci]" >&2; exit 2 ;;
 esac
 
+# wine32 comes from the i386 architecture, which must be known before the
+# package lists are read.
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if [[ " ${wanted[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}" >&2
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -349,6 +349,9 @@ TEST_F(LoaderTest, PathsOf256UnitsOrMoreAreRefused) {
 // width of character and surrogate pairs load the file of that name; a lone
 // surrogate is no path at all and creates nothing.
 TEST_F(LoaderTest, NonAsciiPathsReachTheirFiles) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows names files in UTF-16 itself: win32_backend_test opens them";
+#endif
   const std::vector<uint8_t> bytes = WritePackage(test::RichPackage());
   const std::u16string base = test::Wide(dir_.path() + "/");
   struct Case {

@@ -50,8 +50,8 @@ class CTikoPlayer {
    * non-null `backgroundBitmap` must have the frame's size; it is copied and
    * deleted (the host must not use it after a successful copy). Returns 1, or
    * 0 on failure; after a package that could not be loaded TikoGetLastError()
-   * gives TIKO_STATUS_UNSUCCESSFUL. Opening again gives back what the player
-   * held first. */
+   * (GetLastError() on Windows) gives TIKO_STATUS_UNSUCCESSFUL. Opening again
+   * gives back what the player held first. */
   virtual int32_t OpenSized(TikoWindowHandle window, const TikoPathChar* packagePath,
                             TikoBitmapHandle backgroundBitmap, int32_t frameWidth, int32_t frameHeight) = 0;
   /* Slot 1. OpenSized with a 320 x 240 frame. */
@@ -88,9 +88,12 @@ extern "C" {
 /* A new, independent player, or null when it cannot be allocated. */
 TIKO_EXPORT CTikoPlayer* TikoGetInterface();
 
+#if !defined(_WIN32)
 /* The calling thread's last-error value: TIKO_STATUS_UNSUCCESSFUL after an
- * open whose package could not be loaded. */
+ * open whose package could not be loaded. On Windows the thread's own last
+ * error holds it: GetLastError(). */
 TIKO_EXPORT uint32_t TikoGetLastError();
+#endif
 
 }  // extern "C"
 

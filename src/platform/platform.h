@@ -1,12 +1,20 @@
 // The services the player core needs from the operating system. Exactly one
-// backend implements them: posix/ for hosts and tools, testing/ for the test
-// suites (the POSIX services plus fault injection and accounting).
+// backend implements them: posix/ or win32/ for hosts and tools, testing/ for
+// the test suites (the system's services plus fault injection and accounting).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "tiko/host.h"
+
+#if defined(_WIN32)
+// The handles of Windows, declared as <windows.h> declares them so that the
+// core never needs that header and both may meet in one file.
+struct HWND__;
+struct HBITMAP__;
+struct HDC__;
+#endif
 
 namespace tiko::platform {
 
@@ -33,21 +41,28 @@ void FileCloseHandle(FileHandle file);
 void SetLastErrorValue(uint32_t value);
 uint32_t LastErrorValue();
 
-// Sound. A cue plays through the host window of the player whose render is
-// running: the player names that window for the time of its render (null
-// afterwards). With no window named, cues are dropped.
-void SetSoundWindow(HostWindow* window);
-// Starts playing the wave file at the NUL-terminated UTF-16 path and returns
-// at once.
-void PlayWave(const char16_t* path);
-
 // Windows and drawing. The player takes the host's window, its drawing context
 // (the canvas) and a draw handle at open, and gives them back when it goes.
 // On POSIX the host's window is a tiko::HostWindow and its canvas is that same
-// window once AcquireCanvas has succeeded.
+// window once AcquireCanvas has succeeded; on Windows they are the system's
+// window, bitmap and device-context handles.
+#if defined(_WIN32)
+using WindowHandle = HWND__*;
+using BitmapHandle = HBITMAP__*;
+using CanvasHandle = HDC__*;
+#else
 using WindowHandle = HostWindow*;
 using BitmapHandle = HostBitmap*;
 using CanvasHandle = HostWindow*;
+#endif
+
+// Sound. A cue plays through the host window of the player whose render is
+// running: the player names that window for the time of its render (null
+// afterwards). With no window named, cues are dropped.
+void SetSoundWindow(WindowHandle window);
+// Starts playing the wave file at the NUL-terminated UTF-16 path and returns
+// at once.
+void PlayWave(const char16_t* path);
 
 // Describes the frames handed to the drawing calls: 24-bit BGR, bottom-up
 // (height positive), rows without padding. Laid out as the platforms' own
@@ -90,8 +105,8 @@ void DeleteBitmap(BitmapHandle bitmap);
 
 // A draw handle keeps what one player set up for presenting its frames, so
 // that the set-up is made once at open and reused by every frame.
-struct DrawState;
-using DrawHandle = DrawState*;
+struct DrawSetup;
+using DrawHandle = DrawSetup*;
 // A new draw handle, or null.
 DrawHandle DrawOpen();
 // Prepares drawing frames of the header's format and srcWidth x srcHeight

@@ -5,4 +5,7 @@
 
 extern "C" TIKO_EXPORT CTikoPlayer* TikoGetInterface() { return tiko::CreatePlayer(); }
 
+// Windows hosts read the thread's last error with GetLastError() itself.
+#if !defined(_WIN32)
 extern "C" TIKO_EXPORT uint32_t TikoGetLastError() { return tiko::platform::LastErrorValue(); }
+#endif

@@ -29,6 +29,11 @@ size_t FrameBytes(const CVyrWindow& player) { return FrameBytes(FrameWidth(playe
 
 bool IsFrameSide(int32_t side) { return side > 0 && side <= kMaxFrameSide; }
 
+// Hosts hand their paths over as the platform spells UTF-16 (wchar_t on
+// Windows, char16_t elsewhere); the core reads the same code units.
+static_assert(sizeof(TikoPathChar) == sizeof(char16_t));
+const char16_t* CorePath(const TikoPathChar* path) { return reinterpret_cast<const char16_t*>(path); }
+
 // Copies the host's background bitmap into the player's own buffer, then
 // deletes the bitmap; without a bitmap the renders start from black.
 bool CopyBackground(CVyrWindow& player, platform::BitmapHandle bitmap) {
@@ -80,15 +85,17 @@ void CVyrWindow::operator delete(void* block, const std::nothrow_t&) noexcept { 
 
 int32_t CVyrWindow::OpenSized(TikoWindowHandle window, const TikoPathChar* packagePath,
                               TikoBitmapHandle backgroundBitmap, int32_t frameWidth, int32_t frameHeight) {
-  return OpenPlayer(*this, window, packagePath, backgroundBitmap, frameWidth, frameHeight);
+  return OpenPlayer(*this, window, CorePath(packagePath), backgroundBitmap, frameWidth, frameHeight);
 }
 
 int32_t CVyrWindow::Open(TikoWindowHandle window, const TikoPathChar* packagePath,
                          TikoBitmapHandle backgroundBitmap) {
-  return OpenPlayer(*this, window, packagePath, backgroundBitmap, kDefaultFrameWidth, kDefaultFrameHeight);
+  return OpenPlayer(*this, window, CorePath(packagePath), backgroundBitmap, kDefaultFrameWidth, kDefaultFrameHeight);
 }
 
-int32_t CVyrWindow::ChangePackage(const TikoPathChar* packagePath) { return ChangePlayerPackage(*this, packagePath); }
+int32_t CVyrWindow::ChangePackage(const TikoPathChar* packagePath) {
+  return ChangePlayerPackage(*this, CorePath(packagePath));
+}
 
 int32_t CVyrWindow::RenderAt(const uint8_t* hostFrame, int32_t x, int32_t y, int32_t decimate) {
   return RenderPlayerFrame(*this, hostFrame, x, y, decimate != 0);

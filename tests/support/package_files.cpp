@@ -2,19 +2,32 @@
 
 #include "image/layout.h"
 
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 namespace tiko::test {
 
 TempDir::TempDir() {
+#if defined(_WIN32)
+  // No mkdtemp here: a random name, until one is new.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tiko-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(dir)) path_ = dir.string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary directory");
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "tiko-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {

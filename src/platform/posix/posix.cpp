@@ -133,7 +133,7 @@ namespace {
 thread_local HostWindow* soundWindow = nullptr;
 }
 
-void SetSoundWindow(HostWindow* window) { soundWindow = window; }
+void SetSoundWindow(platform::WindowHandle window) { soundWindow = window; }
 
 void PlayWave(const char16_t* path) {
   if (soundWindow == nullptr) return;
@@ -187,7 +187,7 @@ void DeleteBitmap(platform::BitmapHandle bitmap) {
 namespace tiko::platform {
 
 // What DrawBegin set up, reused by every DrawFrame.
-struct DrawState {
+struct DrawSetup {
   CanvasHandle canvas;
   int32_t dstWidth;
   int32_t dstHeight;
@@ -201,7 +201,7 @@ struct DrawState {
 namespace tiko::posix {
 
 platform::DrawHandle DrawOpen() {
-  auto* draw = static_cast<platform::DrawState*>(posix::HeapAllocate(sizeof(platform::DrawState), true));
+  auto* draw = static_cast<platform::DrawSetup*>(posix::HeapAllocate(sizeof(platform::DrawSetup), true));
   return draw;
 }
 
@@ -210,7 +210,7 @@ bool DrawBegin(platform::DrawHandle draw, platform::CanvasHandle canvas, int32_t
   if (draw == nullptr || canvas == nullptr || !IsFrameHeader(header)) return false;
   // Frames are always drawn whole: the source rectangle is the frame.
   if (srcWidth != header->width || srcHeight != header->height) return false;
-  *draw = platform::DrawState{canvas, dstWidth, dstHeight, srcWidth, srcHeight, true};
+  *draw = platform::DrawSetup{canvas, dstWidth, dstHeight, srcWidth, srcHeight, true};
   return true;
 }
 

@@ -1,7 +1,19 @@
-// The testing backend: the POSIX services, counted, with faults on request.
+// The testing backend: the system's own services (POSIX or Windows), counted,
+// with faults on request.
 #include "platform/platform.h"
-#include "platform/posix/posix.h"
 #include "platform/testing/hooks.h"
+
+#if defined(_WIN32)
+#include "platform/win32/win32.h"
+namespace tiko {
+namespace native = win32;
+}
+#else
+#include "platform/posix/posix.h"
+namespace tiko {
+namespace native = posix;
+}
+#endif
 
 #include <string>
 #include <unordered_map>
@@ -112,7 +124,7 @@ void* HeapAllocate(size_t bytes, bool zeroFill) {
     ++heap.failed;
     return nullptr;
   }
-  void* block = posix::HeapAllocate(bytes, zeroFill);
+  void* block = native::HeapAllocate(bytes, zeroFill);
   if (block != nullptr) {
     ++heap.live;
     if (trace.on) {
@@ -135,11 +147,11 @@ void HeapRelease(void* block) {
       trace.blocks.erase(found);
     }
   }
-  posix::HeapRelease(block);
+  native::HeapRelease(block);
 }
 
 FileHandle FileOpenExisting(const char16_t* path) {
-  const FileHandle file = posix::FileOpenExisting(path);
+  const FileHandle file = native::FileOpenExisting(path);
   if (file != 0) {
     ++files.open;
     Note("file-open");
@@ -152,62 +164,62 @@ int64_t FileRead(FileHandle file, void* buffer, uint32_t count, int64_t offset) 
   if (n == files.faultAt) {
     if (files.fault == counting::ReadFault::kFail) return -1;
     if (files.fault == counting::ReadFault::kShort && count > 0) {
-      const int64_t got = posix::FileRead(file, buffer, count - 1, offset);
+      const int64_t got = native::FileRead(file, buffer, count - 1, offset);
       return got;
     }
   }
-  return posix::FileRead(file, buffer, count, offset);
+  return native::FileRead(file, buffer, count, offset);
 }
 
-int64_t FileLength(FileHandle file) { return posix::FileLength(file); }
+int64_t FileLength(FileHandle file) { return native::FileLength(file); }
 
 void FileCloseHandle(FileHandle file) {
   if (file != 0) {
     --files.open;
     Note("file-close");
   }
-  posix::FileCloseHandle(file);
+  native::FileCloseHandle(file);
 }
 
-void SetLastErrorValue(uint32_t value) { posix::SetLastErrorValue(value); }
-uint32_t LastErrorValue() { return posix::LastErrorValue(); }
-void SetSoundWindow(HostWindow* window) { posix::SetSoundWindow(window); }
+void SetLastErrorValue(uint32_t value) { native::SetLastErrorValue(value); }
+uint32_t LastErrorValue() { return native::LastErrorValue(); }
+void SetSoundWindow(WindowHandle window) { native::SetSoundWindow(window); }
 
 void PlayWave(const char16_t* path) {
   sounds.played.emplace_back(path);
-  posix::PlayWave(path);
+  native::PlayWave(path);
 }
 
 CanvasHandle AcquireCanvas(WindowHandle window) {
   Note("canvas-acquire");
-  return posix::AcquireCanvas(window);
+  return native::AcquireCanvas(window);
 }
 
 void ReleaseCanvas(WindowHandle window, CanvasHandle canvas) {
   Note("canvas-release");
-  posix::ReleaseCanvas(window, canvas);
+  native::ReleaseCanvas(window, canvas);
 }
 
 bool GetWindowRect(WindowHandle window, Rect* rect) {
   Note("window-rect");
-  return posix::GetWindowRect(window, rect);
+  return native::GetWindowRect(window, rect);
 }
 
 int32_t CopyBitmapBits(CanvasHandle canvas, BitmapHandle bitmap, uint32_t lines, void* dst,
                        const FrameHeader* header) {
   Note("bitmap-copy");
-  return posix::CopyBitmapBits(canvas, bitmap, lines, dst, header);
+  return native::CopyBitmapBits(canvas, bitmap, lines, dst, header);
 }
 
 void DeleteBitmap(BitmapHandle bitmap) {
   Note("bitmap-delete");
-  posix::DeleteBitmap(bitmap);
+  native::DeleteBitmap(bitmap);
 }
 
 DrawHandle DrawOpen() {
   Note("draw-open");
   if (drawing.failOpen) return nullptr;
-  const DrawHandle draw = posix::DrawOpen();
+  const DrawHandle draw = native::DrawOpen();
   if (draw != nullptr) ++drawing.open;
   return draw;
 }
@@ -216,19 +228,19 @@ bool DrawBegin(DrawHandle draw, CanvasHandle canvas, int32_t dstWidth, int32_t d
                int32_t srcWidth, int32_t srcHeight) {
   Note("draw-begin");
   if (drawing.failBegin) return false;
-  return posix::DrawBegin(draw, canvas, dstWidth, dstHeight, header, srcWidth, srcHeight);
+  return native::DrawBegin(draw, canvas, dstWidth, dstHeight, header, srcWidth, srcHeight);
 }
 
 void DrawFrame(DrawHandle draw, CanvasHandle canvas, int32_t x, int32_t y, int32_t dstWidth, int32_t dstHeight,
                const FrameHeader* header, const uint8_t* bits, int32_t srcWidth, int32_t srcHeight) {
   Note("draw-frame");
-  posix::DrawFrame(draw, canvas, x, y, dstWidth, dstHeight, header, bits, srcWidth, srcHeight);
+  native::DrawFrame(draw, canvas, x, y, dstWidth, dstHeight, header, bits, srcWidth, srcHeight);
 }
 
 void DrawClose(DrawHandle draw) {
   Note("draw-close");
   if (draw != nullptr) --drawing.open;
-  posix::DrawClose(draw);
+  native::DrawClose(draw);
 }
 
 }  // namespace platform
