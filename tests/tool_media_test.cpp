@@ -210,7 +210,7 @@ TEST(ToolFiles, ASignalFinishesTheOutputAndLeavesNoTemporaryFile) {
     SCOPED_TRACE(c.signal);
     const std::string out = dir.path() + "/long-" + c.signal + ".mp4";
     const int status =
-        RunAndSignal("render " + package + " -i testsrc -o " + out + " --frames 100000 --eyes none", dir, c.signal, 2);
+        RunAndSignal("render " + package + " -i testsrc -o " + out + " --frames 100000 --eyes none", dir, c.signal, 4);
     EXPECT_EQ(status, c.status);
     const Media media = ReadMedia(out);
     ASSERT_TRUE(media.opened);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer.h"
+#include "authoring/writer.h"
 #include "platform/testing/hooks.h"
 #include "player/player.h"
 #include "support/counted_backend.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer.h"
+#include "authoring/writer.h"
 
 namespace tiko::wintest {
 

@@ -470,6 +470,8 @@ void WarnAboutInput(const Render& r, bool stoppedEarly) {
 }  // namespace
 
 int RunRender(const RenderOptions& o) {
+  // First of all: a signal from here on finishes what has been done.
+  const StopSignals signals;
   const auto started = std::chrono::steady_clock::now();
   QuietLibraryLogs(std::getenv(kMediaLogVariable) != nullptr);
   Render r(o);
@@ -479,7 +481,6 @@ int RunRender(const RenderOptions& o) {
   r.at = ParseOffset("--at", o.at);
   r.fit = ParseStage("--stage", o.stage);
   CheckFiles(o);
-  const StopSignals signals;
   // The eye file is set up first: a render that could not write it at the
   // end would have wasted all its work.
   std::optional<PendingFile> eyesOut;
