@@ -255,8 +255,8 @@ TEST_F(PackageFetchTest, FailedDecodeLeavesThePictureNotLoaded) {
   std::fstream writer(path_, std::ios::in | std::ios::out | std::ios::binary);
   EXPECT_FALSE(writer.is_open());
   EXPECT_EQ(FetchPicture(package_, 0, kFormatBgr24), nullptr);
-  EXPECT_EQ(testing::ReadCount(), 2u);
-  EXPECT_EQ(testing::LiveBlocks(), live);
+  EXPECT_EQ(counting::ReadCount(), 2u);
+  EXPECT_EQ(counting::LiveBlocks(), live);
   return;
 #endif
   Patch(layout_.pictureData[0], {0x0B});

@@ -13,6 +13,7 @@
 #include <set>
 
 #include "support/render_media.h"
+#include "support/disc_package.h"
 #include "support/run_tool.h"
 
 namespace tiko {

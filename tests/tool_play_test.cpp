@@ -13,6 +13,7 @@
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/sdl/sdl_window.h"
+#include "support/disc_package.h"
 #include "support/run_tool.h"
 
 namespace tiko {

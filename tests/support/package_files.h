@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "host/image_bitmap.h"
 #include "package/loader.h"
 #include "authoring/writer.h"
 
@@ -45,19 +44,6 @@ authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t ma
 // A package with a bit of everything: several actors (eye actors among them),
 // steps with every mode field used, pictures with every mask kind.
 authoring::PackageDesc RichPackage();
-
-// A white disc on a picture with a 1-bit plane, a fifth of the stage wide
-// and as high as its proportions say, in the middle of the stage: what a
-// frame does to proportions shows in its shape.
-authoring::PackageDesc DiscPackage();
-
-// The box around the white pixels of a top-down picture.
-struct Box {
-  int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
-  int width() const { return right - left + 1; }
-  int height() const { return bottom - top + 1; }
-};
-Box WhiteBox(const host::BgrImage& image);
 
 // A show: pictures in all three layouts, raw and compressed, with 1-bit and
 // 8-bit planes; actors that move in every mode, resize, fade, change pictures,
