@@ -1,5 +1,6 @@
 #include "file_guard.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,10 +18,27 @@ constexpr int kShellSignalBase = 128;
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// A signal often comes twice at once: to the process and to its process
+// group (as `timeout` and service managers send it). Within this long of the
+// first it is the same request; later, a second one means "stop now".
+constexpr int64_t kSameRequestNanoseconds = 500'000'000;
+std::atomic<int64_t> gFirstSignalAt{0};
+static_assert(std::atomic<int64_t>::is_always_lock_free);
+
+int64_t MonotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);  // safe in a signal handler
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
 void OnStopSignal(int signal) {
   int none = 0;
-  if (gStopSignal.compare_exchange_strong(none, signal)) return;
-  // The second one: nothing more is finished. Both calls are safe here.
+  if (gStopSignal.compare_exchange_strong(none, signal)) {
+    gFirstSignalAt.store(MonotonicNanoseconds());
+    return;
+  }
+  if (MonotonicNanoseconds() - gFirstSignalAt.load() < kSameRequestNanoseconds) return;
+  // A second request: nothing more is finished. Both calls are safe here.
   host::RemovePendingFilesNow();
   ::_exit(kShellSignalBase + signal);
 }
@@ -77,6 +95,8 @@ StopSignals::StopSignals() {
   gStopSignal = 0;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
+  // Calls the signal interrupts go on, as they would without the handler.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &action, &previous_[i]);
 }
