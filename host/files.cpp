@@ -19,35 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What makes two spellings of a path the same file: the device and inode of
-// a file that exists, or the resolved folder and name of one that does not
-// exist yet.
-struct Identity {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::string resolved;
-  bool operator==(const Identity& other) const {
-    if (exists != other.exists) return false;
-    return exists ? device == other.device && inode == other.inode : resolved == other.resolved;
-  }
-};
-
-Identity IdentityOf(const std::string& path) {
-  Identity id;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    id.exists = true;
-    id.device = info.st_dev;
-    id.inode = info.st_ino;
-    return id;
-  }
-  // A dangling symbolic link is written through to its target.
-  std::error_code ignored;
-  id.resolved = fs::weakly_canonical(fs::absolute(path, ignored), ignored).string();
-  return id;
-}
-
 std::string Reason(int error) { return std::strerror(error); }
 
 // The folder a path's file lies in, "." for a bare name.
@@ -132,6 +103,21 @@ std::vector<std::string> NumberedFiles(const std::string& pattern) {
     if (Names(parts, name)) found.push_back((folder / name).string());
   }
   return found;
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+  FileIdentity id;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    id.exists = true;
+    id.device = static_cast<uint64_t>(info.st_dev);
+    id.inode = static_cast<uint64_t>(info.st_ino);
+    return id;
+  }
+  // A dangling symbolic link is written through to its target.
+  std::error_code ignored;
+  id.resolved = fs::weakly_canonical(fs::absolute(path, ignored), ignored).string();
+  return id;
 }
 
 bool SameFile(const std::string& a, const std::string& b) { return IdentityOf(a) == IdentityOf(b); }

@@ -18,6 +18,21 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What makes two spellings of a path the same file: the device and inode of
+// a file that exists, or the resolved folder and name of one that does not
+// exist yet.
+struct FileIdentity {
+  bool exists = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  std::string resolved;
+  bool operator==(const FileIdentity& other) const {
+    if (exists != other.exists) return false;
+    return exists ? device == other.device && inode == other.inode : resolved == other.resolved;
+  }
+};
+FileIdentity IdentityOf(const std::string& path);
+
 // Whether `a` and `b` name the same file, existing or to be created.
 bool SameFile(const std::string& a, const std::string& b);
 

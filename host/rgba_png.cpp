@@ -115,17 +115,16 @@ std::vector<uint8_t> EncodePng(const uint8_t* pixels, int32_t width, int32_t hei
   return out;
 }
 
+std::vector<uint8_t> EncodePngRgba(const RgbaImage& image, bool withAlpha, std::string* error) {
+  if (withAlpha) return EncodePng(image.pixels.data(), image.width, image.height, PngPixels::kRgba, PngEffort::kSmallest, error);
+  std::vector<uint8_t> rgb;
+  rgb.reserve(size_t(image.width) * image.height * 3);
+  for (size_t i = 0; i + 3 < image.pixels.size(); i += 4) rgb.insert(rgb.end(), &image.pixels[i], &image.pixels[i + 3]);
+  return EncodePng(rgb.data(), image.width, image.height, PngPixels::kRgb, PngEffort::kSmallest, error);
+}
+
 bool WritePngRgba(const std::string& path, const RgbaImage& image, bool withAlpha, std::string* error) {
-  std::vector<uint8_t> pixels;
-  if (!withAlpha) {
-    pixels.reserve(size_t(image.width) * image.height * 3);
-    for (size_t i = 0; i + 3 < image.pixels.size(); i += 4) {
-      pixels.insert(pixels.end(), &image.pixels[i], &image.pixels[i + 3]);
-    }
-  }
-  const std::vector<uint8_t> png = EncodePng(withAlpha ? image.pixels.data() : pixels.data(), image.width,
-                                             image.height, withAlpha ? PngPixels::kRgba : PngPixels::kRgb,
-                                             PngEffort::kSmallest, error);
+  const std::vector<uint8_t> png = EncodePngRgba(image, withAlpha, error);
   return !png.empty() && WriteBytes(path, png, error);
 }
 

@@ -22,6 +22,8 @@ std::optional<RgbaImage> ReadPngRgba(const std::string& path, int32_t maxSide, s
 
 // Writes an 8-bit RGBA PNG, or RGB when `withAlpha` is false.
 bool WritePngRgba(const std::string& path, const RgbaImage& image, bool withAlpha, std::string* error);
+// The bytes WritePngRgba writes; empty with `error` set on failure.
+std::vector<uint8_t> EncodePngRgba(const RgbaImage& image, bool withAlpha, std::string* error);
 
 // The pixels a PNG is made from: top-down rows without padding.
 enum class PngPixels { kBgr, kRgb, kRgba };

@@ -49,6 +49,13 @@ StageLayout LayOutStage(int32_t frameWidth, int32_t frameHeight, StageFit fit) {
   return s;
 }
 
+void FlipRows(const uint8_t* frame, uint8_t* flipped, int32_t width, int32_t height) {
+  const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
+  for (int32_t row = 0; row < height; ++row) {
+    std::memcpy(flipped + RowStart(row, width, height, false), frame + RowStart(row, width, height, true), rowBytes);
+  }
+}
+
 void FrameToPlayer(const StageLayout& s, const uint8_t* frame, uint8_t* player, bool bottomUp) {
   const size_t playerRow = static_cast<size_t>(s.playerWidth) * kBytesPerPixel;
   // The columns of the player's frame that the host frame covers.

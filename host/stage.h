@@ -32,6 +32,10 @@ inline bool IsIdentity(const StageLayout& s) {
   return s.playerWidth == s.frameWidth && s.playerHeight == s.frameHeight && s.left == 0 && s.top == 0;
 }
 
+// Copies a BGR24 frame of width x height turning its rows over: bottom-up to
+// top-down, or back.
+void FlipRows(const uint8_t* frame, uint8_t* flipped, int32_t width, int32_t height);
+
 // Copies a BGR24 frame of the host's size into a player frame of the
 // layout's size (rows without padding, both bottom-up or both top-down as
 // `bottomUp` says); what the frame does not cover is black.

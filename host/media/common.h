@@ -1,6 +1,6 @@
-// What the render command's media code shares: FFmpeg's objects owned by
-// smart pointers, its error texts, and the one error type that ends a render
-// with a line naming the thing at fault.
+// What the media library shares: FFmpeg's objects owned by smart pointers,
+// its error texts in words, and MediaError, whose text names the file or
+// device at fault.
 #pragma once
 
 extern "C" {

@@ -77,13 +77,20 @@ void FileRoles::Check() const {
     return UsageError(w.option + ": " + w.path + " is the same file as " + other.option + " " + other.path +
                       "; choose another name");
   };
+  // Each path is looked up once: an unpack names thousands of files.
+  const auto identities = [](const std::vector<Role>& roles) {
+    std::vector<host::FileIdentity> ids;
+    for (const Role& role : roles) ids.push_back(host::IdentityOf(role.path));
+    return ids;
+  };
+  const std::vector<host::FileIdentity> readIds = identities(reads_);
+  const std::vector<host::FileIdentity> writtenIds = identities(written);
   for (size_t i = 0; i < written.size(); ++i) {
-    const std::string& path = written[i].path;
-    for (const Role& r : reads_) {
-      if (host::SameFile(r.path, path)) throw same(written[i], r);
+    for (size_t r = 0; r < reads_.size(); ++r) {
+      if (readIds[r] == writtenIds[i]) throw same(written[i], reads_[r]);
     }
     for (size_t j = 0; j < i; ++j) {
-      if (host::SameFile(written[j].path, path)) throw same(written[i], written[j]);
+      if (writtenIds[j] == writtenIds[i]) throw same(written[i], written[j]);
     }
   }
   for (const Role& w : writes_) host::CheckWritable(w.path);

@@ -79,15 +79,8 @@ host::RgbaImage ReadPicturePng(const std::string& path, uint8_t layout, uint8_t 
 }
 
 std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha) {
-  std::vector<uint8_t> rgb;
-  if (!withAlpha) {
-    rgb.reserve(size_t(image.width) * image.height * 3);
-    for (size_t i = 0; i + 3 < image.pixels.size(); i += 4) rgb.insert(rgb.end(), &image.pixels[i], &image.pixels[i + 3]);
-  }
   std::string why;
-  std::vector<uint8_t> png = host::EncodePng(withAlpha ? image.pixels.data() : rgb.data(), image.width, image.height,
-                                             withAlpha ? host::PngPixels::kRgba : host::PngPixels::kRgb,
-                                             host::PngEffort::kSmallest, &why);
+  std::vector<uint8_t> png = host::EncodePngRgba(image, withAlpha, &why);
   if (png.empty()) throw ToolError("cannot encode a PNG picture: " + why);
   return png;
 }

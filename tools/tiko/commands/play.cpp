@@ -235,7 +235,8 @@ class Preview {
         eyes_(std::move(eyes)),
         package_(options.package),
         canvas_(stage.playerWidth, stage.playerHeight),
-        shown_frame_(size_t(stage.frameWidth) * stage.frameHeight * kBytesPerPixel) {}
+        top_down_(size_t(stage.frameWidth) * stage.frameHeight * kBytesPerPixel),
+        shown_frame_(top_down_.size()) {}
 
   // Opens the window and the player; false (with the line printed) when
   // either fails.
@@ -268,6 +269,7 @@ class Preview {
   // player, which draws into its own until released.
   std::unique_ptr<host::SdlWindow> window_;
   host::MemoryWindow canvas_;
+  std::vector<uint8_t> top_down_;     // the shown frame being cut, top-down
   std::vector<uint8_t> shown_frame_;  // bottom-up, of the input's frame size
   std::vector<uint8_t> player_frame_;
   size_t wavesPlayed_ = 0;
@@ -405,18 +407,9 @@ bool Preview::ShowNextFrame() {
 // The player's frame, cropped back to the input's (or laid over it, for
 // fit), drawn stretched over the whole window.
 void Preview::Show(const uint8_t* frame) {
-  const size_t rowBytes = size_t(frameSize_.width) * kBytesPerPixel;
-  std::vector<uint8_t> topDown(shown_frame_.size());
-  if (stage_.fit == host::StageFit::kFit) {
-    for (int32_t row = 0; row < frameSize_.height; ++row) {
-      std::memcpy(topDown.data() + rowBytes * row, frame + rowBytes * (frameSize_.height - 1 - row), rowBytes);
-    }
-  }
-  host::PlayerToFrame(stage_, canvas_.pixels().data(), topDown.data());
-  for (int32_t row = 0; row < frameSize_.height; ++row) {
-    std::memcpy(shown_frame_.data() + rowBytes * row, topDown.data() + rowBytes * (frameSize_.height - 1 - row),
-                rowBytes);
-  }
+  if (stage_.fit == host::StageFit::kFit) host::FlipRows(frame, top_down_.data(), frameSize_.width, frameSize_.height);
+  host::PlayerToFrame(stage_, canvas_.pixels().data(), top_down_.data());
+  host::FlipRows(top_down_.data(), shown_frame_.data(), frameSize_.width, frameSize_.height);
   if (!window_->AcquireCanvas()) return;
   window_->Present(shown_frame_.data(), frameSize_.width, frameSize_.height, 0, 0, window_->width(),
                    window_->height());

@@ -90,12 +90,8 @@ constexpr const char* kStageEncode = "encoding";
 constexpr const char* kStageFinish = "sound and finishing";
 
 std::vector<uint8_t> Flipped(const std::vector<uint8_t>& frame, int32_t width, int32_t height) {
-  const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
   std::vector<uint8_t> out(frame.size());
-  for (int32_t row = 0; row < height; ++row) {
-    std::memcpy(out.data() + rowBytes * static_cast<size_t>(row),
-                frame.data() + rowBytes * static_cast<size_t>(height - 1 - row), rowBytes);
-  }
+  host::FlipRows(frame.data(), out.data(), width, height);
   return out;
 }
 
@@ -323,15 +319,8 @@ class RenderPipeline {
       std::memcpy(out, window_.pixels().data(), rowBytes * r_.height);
       return;
     }
-    if (r_.fit == host::StageFit::kFit) {
-      for (int32_t row = 0; row < r_.height; ++row) {
-        if (frame != nullptr) {
-          std::memcpy(out + rowBytes * row, frame + rowBytes * (r_.height - 1 - row), rowBytes);
-        } else {
-          std::memset(out + rowBytes * row, 0, rowBytes);
-        }
-      }
-    }
+    if (r_.fit == host::StageFit::kFit && frame != nullptr) host::FlipRows(frame, out, r_.width, r_.height);
+    if (r_.fit == host::StageFit::kFit && frame == nullptr) std::memset(out, 0, rowBytes * r_.height);
     host::PlayerToFrame(r_.stage, window_.pixels().data(), out);
   }
 
