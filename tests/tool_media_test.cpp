@@ -12,6 +12,9 @@
 #include <fstream>
 #include <set>
 
+#include "host/media/audio.h"
+#include "host/media/common.h"
+#include "host/media/cue_mix.h"
 #include "support/render_media.h"
 #include "support/disc_package.h"
 #include "support/run_tool.h"
@@ -508,6 +511,67 @@ TEST(ToolMedia, TheProgressBarEndsAtAHundredPercentOnItsOwnLine) {
   const std::string finalLine = text.substr(last);
   EXPECT_NE(finalLine.find("100%  30/30 frames"), std::string::npos) << finalLine;
   EXPECT_NE(finalLine.find('\n'), std::string::npos) << finalLine;
+}
+
+// The live mix: every stretch of the timeline pulled, in blocks of any size,
+// is the cues' decoded sound laid at their starts, summed and clipped, and
+// silence elsewhere.
+TEST(CueMix, PulledBlocksAreTheCuesLaidAtTheirStarts) {
+  TempDir dir;
+  const std::string tone = dir.path() + "/tone.wav";
+  WriteTone(tone);
+  const std::vector<float> sound = media::ReadSoundFile(tone);
+  const auto length = static_cast<int64_t>(sound.size() / media::kMixChannels);
+  ASSERT_GT(length, 1000);
+
+  struct Case {
+    std::vector<int64_t> starts;
+    int32_t block;
+  };
+  const Case cases[] = {{{0}, 4096}, {{700}, 333}, {{100, 100}, 1}, {{0, length / 2}, 1024}, {{length * 2}, 480}};
+  for (const Case& c : cases) {
+    media::CueMix mix;
+    for (int64_t at : c.starts) mix.Start(tone, at);
+    const int64_t total = length * 3;
+    std::vector<int16_t> pulled(static_cast<size_t>(total) * media::kMixChannels);
+    for (int64_t from = 0; from < total; from += c.block) {
+      const auto frames = static_cast<int32_t>(std::min<int64_t>(c.block, total - from));
+      mix.Pull(from, frames, pulled.data() + from * media::kMixChannels);
+    }
+    std::vector<float> expected(pulled.size(), 0.0f);
+    for (int64_t at : c.starts) media::MixInto(expected, sound, at);
+    size_t differing = 0;
+    for (size_t i = 0; i < pulled.size(); ++i) differing += pulled[i] != media::ToS16(expected[i]);
+    EXPECT_EQ(differing, 0u) << "cues at " << c.starts.front() << ", blocks of " << c.block;
+    EXPECT_FALSE(mix.SoundsAfter(total)) << "every cue has ended and is forgotten";
+  }
+  EXPECT_EQ(media::ToS16(2.0f), 32767);
+  EXPECT_EQ(media::ToS16(-2.0f), -32767);
+}
+
+TEST(CueMix, StopSilencesAndAnUnreadableFileSaysWhichEveryTime) {
+  TempDir dir;
+  const std::string tone = dir.path() + "/tone.wav";
+  WriteTone(tone);
+  media::CueMix mix;
+  mix.Start(tone, 10);
+  EXPECT_TRUE(mix.SoundsAfter(10));
+  mix.Stop();
+  EXPECT_FALSE(mix.SoundsAfter(0));
+  std::vector<int16_t> block(2 * 256, 1);
+  mix.Pull(0, 256, block.data());
+  EXPECT_EQ(std::count(block.begin(), block.end(), 0), 512);
+
+  const std::string missing = dir.path() + "/missing.wav";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      mix.Start(missing, 0);
+      ADD_FAILURE() << "a missing sound file was started";
+    } catch (const media::MediaError& error) {
+      EXPECT_NE(std::string(error.what()).find(missing), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_FALSE(mix.SoundsAfter(0));
 }
 
 }  // namespace
