@@ -534,8 +534,7 @@ Runner AddRender(CLI::App& app) {
   cmd->add_option("--frames", o->frames,
                   "Frames to render (default: the whole input, or 10 seconds of a picture, camera or test source)");
   cmd->add_option("--background", o->background, "PNG or JPEG picture behind the effects when there is no input");
-  cmd->add_option("--eyes", o->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
-      ->capture_default_str();
+  AddEyesOption(*cmd, &o->eyes);
   cmd->add_option("--eyes-out", o->eyesOut, "Write the eye positions used on each frame to this CSV file");
   cmd->add_option("--at", o->at, "Where the player draws its frame, X,Y in pixels")->capture_default_str();
   cmd->add_flag("-q,--quiet", o->quiet, "No progress bar");
