@@ -54,6 +54,13 @@ host::RgbaImage RgbaOf(py::handle value, const std::string& path) {
 // as pictures' files go to `arrays` and leave nothing in the JSON.
 std::optional<Json> ToJson(py::handle value, const std::string& path, packages::PictureArrays* arrays) {
   if (value.is_none()) return Json(nullptr);
+  // Before the numbers: an array of one element passes for a number too.
+  if (py::isinstance<py::array>(value)) {
+    const std::optional<size_t> picture = ArrayPicture(path);
+    if (!picture) throw py::type_error(path + ": an array stands only for a picture's \"file\"");
+    (*arrays)[*picture] = RgbaOf(value, path);
+    return std::nullopt;
+  }
   if (py::isinstance<py::bool_>(value)) return Json(value.cast<bool>());
   if (PyLong_Check(value.ptr()) || (!PyFloat_Check(value.ptr()) && PyIndex_Check(value.ptr()))) {
     const py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
@@ -94,12 +101,6 @@ std::optional<Json> ToJson(py::handle value, const std::string& path, packages::
       array.push_back(element ? std::move(*element) : Json(nullptr));
     }
     return array;
-  }
-  if (py::isinstance<py::array>(value)) {
-    const std::optional<size_t> picture = ArrayPicture(path);
-    if (!picture) throw py::type_error(path + ": an array stands only for a picture's \"file\"");
-    (*arrays)[*picture] = RgbaOf(value, path);
-    return std::nullopt;
   }
   throw py::type_error(path + ": expected a dict, list, str, int, float, bool or None, not " + TypeName(value));
 }
