@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <string>
 
 #include "host/packages/inspect.h"
@@ -30,12 +29,17 @@ std::string TypeName(py::handle value) { return py::str(py::type::of(value).attr
 
 std::string Member(const std::string& path, const std::string& key) { return path.empty() ? key : path + "." + key; }
 
-// A picture's "file" given as an array: its place in the script's pictures.
+// A picture's "file" given as an array: its place in the script's pictures
+// ("pictures[N].file").
 std::optional<size_t> ArrayPicture(const std::string& path) {
-  static const std::regex kPictureFile(R"(pictures\[(\d+)\]\.file)");
-  std::smatch match;
-  if (!std::regex_match(path, match, kPictureFile)) return std::nullopt;
-  return static_cast<size_t>(std::stoull(match[1].str()));
+  const std::string head = "pictures[", tail = "].file";
+  if (path.size() <= head.size() + tail.size() || path.rfind(head, 0) != 0 ||
+      path.compare(path.size() - tail.size(), tail.size(), tail) != 0) {
+    return std::nullopt;
+  }
+  const std::string digits = path.substr(head.size(), path.size() - head.size() - tail.size());
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return static_cast<size_t>(std::stoull(digits));
 }
 
 host::RgbaImage RgbaOf(py::handle value, const std::string& path) {
