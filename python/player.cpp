@@ -124,7 +124,6 @@ std::unique_ptr<Player> OpenPlayer(const fs::path& package, std::pair<int64_t, i
     if (unloadable) throw Failure(LoadFailure(package));
     throw Failure("the player could not be opened at " + std::to_string(width) + " x " + std::to_string(height));
   }
-  p->frame.resize(size_t(width) * size_t(height) * kChannels);
   return p;
 }
 
