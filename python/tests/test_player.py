@@ -4,12 +4,14 @@ backgrounds, cues, threads, and every kind of bad argument."""
 import sys
 import threading
 
-import cv2
 import numpy as np
 import pytest
 
 import tiko
+
 from conftest import pattern_frames, run_tool
+
+cv2 = pytest.importorskip("cv2")  # PNG files to compare with the tiko program's
 
 # Eyes per frame as an eye file has them: both, none, the second alone, a
 # hide (any negative coordinate), both again.
