@@ -146,6 +146,7 @@ void OpenSession(Filter& f, int32_t width, int32_t height) {
     const bool invalid = TikoGetLastError() == TIKO_STATUS_UNSUCCESSFUL;
     blog(LOG_WARNING, "[tiko-obs] '%s': cannot load package %s: %s; the picture stays as it is", name,
          package.c_str(), invalid ? "not a valid package file" : "the player could not start");
+    player.reset();  // before the window it was opened on
     s.window.reset();
     return;
   }
