@@ -17,7 +17,7 @@ build+=(libopencv-objdetect-dev libopencv-imgproc-dev opencv-data)
 # Tiko.dll: mingw-w64 for 64- and 32-bit Windows, GoogleTest's sources to
 # cross-build the suites, and Wine (its 32-bit part too) to run them.
 ci+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine wine64 wine32:i386)
-build+=(libobs-dev)  # the OBS module tiko-obs (libobs0 brings its OpenGL renderer, which its test runs under xvfb)
+build+=(libobs-dev libgl1-mesa-dri)  # the OBS module tiko-obs; Mesa gives libobs its OpenGL renderer on any X display (Xvfb in its test)
 
 case "${1:-test}" in
   build) wanted=("${build[@]}") ;;
