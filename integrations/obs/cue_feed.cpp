@@ -18,9 +18,6 @@ constexpr uint64_t kSecond = 1000000000ull;
 // Frames further apart than this (a pause, a seek, a looped file) start a
 // new stretch of the timeline rather than a second of silence to catch up.
 constexpr uint64_t kLongestGap = kSecond;
-// A frame's sound reaches this far when the next frame's time is unknown.
-constexpr uint64_t kDefaultFrameLength = kSecond / 30;
-constexpr uint64_t kLongestFrame = kSecond / 10;
 // How often the cue source is looked for by name.
 constexpr uint64_t kLookInterval = kSecond;
 // Sound is handed over in pieces of at most this many sample frames.
@@ -86,14 +83,11 @@ uint64_t CueFeed::TimeOf(int64_t sample) const {
 
 void CueFeed::Frame(uint64_t timestamp) {
   Look(os_gettime_ns());
-  if (started_ && timestamp > frameTime_ && timestamp - frameTime_ <= kLongestGap) {
-    frameLength_ = std::min(timestamp - frameTime_, kLongestFrame);
-  } else {
+  if (!started_ || timestamp < frameTime_ || timestamp - frameTime_ > kLongestGap) {
     // The first frame, or the timeline jumped: this frame's time becomes the
     // sample frame not handed out yet, so the sound goes on without a gap.
     anchorTime_ = timestamp;
     anchorSample_ = next_;
-    frameLength_ = kDefaultFrameLength;
     started_ = true;
   }
   frameTime_ = timestamp;
@@ -112,7 +106,11 @@ void CueFeed::Cue(const std::string& path) {
 
 void CueFeed::Flush() {
   if (!started_) return;
-  const int64_t end = SampleOf(frameTime_ + frameLength_);
+  // Up to this frame's time and no further: the next frame may come sooner
+  // than this one's distance from the last, and its cues must still find
+  // their start ahead of what was handed out. The sound thus reaches OBS
+  // one frame after its time, which its audio buffering takes up.
+  const int64_t end = SampleOf(frameTime_);
   while (next_ < end) {
     const int32_t frames = static_cast<int32_t>(std::min<int64_t>(end - next_, kLargestPiece));
     Output(next_, frames);

@@ -2,7 +2,7 @@
 // source, so that they are heard in OBS's mixer, where they can be muted,
 // turned down and routed like any source's. A cue starts at the timestamp of
 // the video frame whose render asked for it; the feed hands the source its
-// sound frame by frame, up to the next frame's time, with timestamps on the
+// sound frame by frame, up to each frame's time, with timestamps on the
 // same clock as the video's.
 #pragma once
 
@@ -37,7 +37,7 @@ class CueFeed {
   void Frame(uint64_t timestamp);
   // The render of that frame asked for the wave file at `path`.
   void Cue(const std::string& path);
-  // Hands the source the sound up to the next frame's expected time.
+  // Hands the source the sound up to this frame's time.
   void Flush();
   // Stops every cue (a new package, a restart).
   void Stop() { mix_.Stop(); }
@@ -56,7 +56,6 @@ class CueFeed {
   uint64_t anchorTime_ = 0;  // a timestamp, and the sample frame it is
   int64_t anchorSample_ = 0;
   uint64_t frameTime_ = 0;   // the frame being rendered
-  uint64_t frameLength_ = 0;
   int64_t next_ = 0;         // the first sample frame not handed out
   std::set<std::string> warned_;
   std::vector<int16_t> buffer_;
