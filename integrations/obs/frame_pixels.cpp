@@ -239,23 +239,27 @@ void WriteYuv(obs_source_frame& f, const Layout& l, const Colour& c, const Inver
   const int32_t width = static_cast<int32_t>(f.width);
   const int32_t height = static_cast<int32_t>(f.height);
   for (int32_t top = 0; top < height; top += l.blockHeight) {
+    const int32_t bottom = std::min(height, top + l.blockHeight);
     for (int32_t left = 0; left < width; left += l.blockWidth) {
+      const int32_t right = std::min(width, left + l.blockWidth);
       bool any = false;
-      double u = 0, v = 0;
-      int count = 0;
-      for (int32_t row = top; row < std::min(height, top + l.blockHeight); ++row) {
-        for (int32_t x = left; x < std::min(width, left + l.blockWidth); ++x) {
-          const uint8_t* p = PixelOf(after, f, x, row);
-          if (Changed(before, after, f, x, row)) {
-            any = true;
-            Store(l, SampleAt(f, l, 0, x, row), Quantise(l, c, 0, ComponentOf(inv, 0, p)));
-          }
-          u += ComponentOf(inv, 1, p);
-          v += ComponentOf(inv, 2, p);
-          ++count;
+      for (int32_t row = top; row < bottom; ++row) {
+        for (int32_t x = left; x < right; ++x) {
+          if (!Changed(before, after, f, x, row)) continue;
+          any = true;
+          Store(l, SampleAt(f, l, 0, x, row), Quantise(l, c, 0, ComponentOf(inv, 0, PixelOf(after, f, x, row))));
         }
       }
       if (!any || l.kind == Kind::kGrey) continue;
+      double u = 0, v = 0;
+      for (int32_t row = top; row < bottom; ++row) {
+        for (int32_t x = left; x < right; ++x) {
+          const uint8_t* p = PixelOf(after, f, x, row);
+          u += ComponentOf(inv, 1, p);
+          v += ComponentOf(inv, 2, p);
+        }
+      }
+      const double count = double(bottom - top) * double(right - left);
       Store(l, SampleAt(f, l, 1, left, top), Quantise(l, c, 1, u / count));
       Store(l, SampleAt(f, l, 2, left, top), Quantise(l, c, 2, v / count));
     }

@@ -78,7 +78,8 @@ struct Capture {
 };
 
 int32_t PlaneRows(video_format format, int32_t height, int plane) {
-  const bool halved = (format == VIDEO_FORMAT_I420 || format == VIDEO_FORMAT_NV12) && plane > 0;
+  const bool halved =
+      (format == VIDEO_FORMAT_I420 || format == VIDEO_FORMAT_NV12 || format == VIDEO_FORMAT_I010) && plane > 0;
   return halved ? (height + 1) / 2 : height;
 }
 
@@ -86,6 +87,7 @@ int PlaneCount(video_format format) {
   switch (format) {
     case VIDEO_FORMAT_I420:
     case VIDEO_FORMAT_I444:
+    case VIDEO_FORMAT_I010:
       return 3;
     case VIDEO_FORMAT_NV12:
       return 2;
@@ -272,6 +274,19 @@ TestFrame MakeFrame(video_format format, int32_t width, int32_t height, const By
     case VIDEO_FORMAT_UYVY:
       libyuv::ARGBToUYVY(argb.data(), stride, plane(0, cw * 4, height), cw * 4, width, height);
       break;
+    case VIDEO_FORMAT_I010: {
+      // 8-bit samples moved up to 10 bits, stored in 16.
+      TestFrame narrow = MakeFrame(VIDEO_FORMAT_I420, width, height, bgr);
+      for (int p = 0; p < 3; ++p) {
+        const int32_t rows = p == 0 ? height : ch;
+        uint8_t* wide = plane(p, narrow.linesize[p] * 2, rows);
+        for (size_t i = 0; i < narrow.planes[p].size(); ++i) {
+          const uint16_t v = static_cast<uint16_t>(narrow.planes[p][i] << 2);
+          std::memcpy(wide + i * 2, &v, 2);
+        }
+      }
+      break;
+    }
     default:
       ADD_FAILURE() << "no test frames in " << get_video_format_name(format);
   }
@@ -304,6 +319,12 @@ Bytes Decode(const TestFrame& f, const Bytes* planes) {
       break;
     case VIDEO_FORMAT_UYVY:
       libyuv::UYVYToARGB(planes[0].data(), l0, argb.data(), stride, f.width, f.height);
+      break;
+    case VIDEO_FORMAT_I010:
+      libyuv::I010ToARGB(reinterpret_cast<const uint16_t*>(planes[0].data()), l0 / 2,
+                         reinterpret_cast<const uint16_t*>(planes[1].data()), l1 / 2,
+                         reinterpret_cast<const uint16_t*>(planes[2].data()), l2 / 2, argb.data(), stride, f.width,
+                         f.height);
       break;
     default:
       break;
@@ -511,8 +532,8 @@ class Stream {
     frame.height = static_cast<uint32_t>(f.height);
     frame.format = f.format;
     frame.full_range = false;
-    video_format_get_parameters(VIDEO_CS_601, VIDEO_RANGE_PARTIAL, frame.color_matrix, frame.color_range_min,
-                                frame.color_range_max);
+    video_format_get_parameters_for_format(VIDEO_CS_601, VIDEO_RANGE_PARTIAL, f.format, frame.color_matrix,
+                                           frame.color_range_min, frame.color_range_max);
     frame.timestamp = os_gettime_ns();
     if (timestamp != nullptr) *timestamp = frame.timestamp;
     obs_source_output_video(source_, &frame);
@@ -647,6 +668,7 @@ TEST_F(ObsFilterTest, FramesInEveryFormatGetTheLibrarysEffects) {
       {VIDEO_FORMAT_I420, 250, 150, "cover"}, {VIDEO_FORMAT_I420, 161, 121, "stretch"},
       {VIDEO_FORMAT_NV12, 320, 180, "cover"}, {VIDEO_FORMAT_YUY2, 160, 160, "fit"},
       {VIDEO_FORMAT_UYVY, 96, 72, "cover"},   {VIDEO_FORMAT_I444, 128, 96, "stretch"},
+      {VIDEO_FORMAT_I010, 180, 100, "cover"},
   };
   constexpr int kFrames = 10;
   for (const FormatCase& c : cases) {
