@@ -144,30 +144,36 @@ Colour ColourOf(const obs_source_frame& f, video_format format) {
   return c;
 }
 
-uint8_t ToByte(double v) { return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); }
+// Per-sample tables for the frame's matrix, in fixed point: a pixel's colour
+// is the sum of one entry per component, so a frame costs three lookups and
+// an add a channel. kFraction bits below the 8-bit level keep the sums
+// within rounding of the exact products.
+constexpr int kFraction = 14;
+constexpr int32_t kHalf = 1 << (kFraction - 1);
 
-// Per-sample tables for the frame's matrix: a pixel's colour is the sum of
-// one entry per component, so a frame costs three lookups a channel.
 struct ReadTables {
-  std::vector<double> part[3][3];  // [channel R, G, B][component Y, U, V]
+  std::vector<int32_t> part[3][3];  // [channel R, G, B][component Y, U, V]
 };
 
 ReadTables MakeReadTables(const Colour& c, const Layout& l) {
   const uint32_t levels = 1u << l.bits;
   const double top = static_cast<double>(levels - 1);
+  const double scale = 255.0 * (1 << kFraction);
   ReadTables t;
   for (int ch = 0; ch < 3; ++ch) {
     for (int k = 0; k < 3; ++k) {
-      std::vector<double>& table = t.part[ch][k];
+      std::vector<int32_t>& table = t.part[ch][k];
       table.resize(levels);
       for (uint32_t v = 0; v < levels; ++v) {
         const double n = std::clamp(v / top, c.low[k], c.high[k]);
-        table[v] = c.m[ch][k] * n + (k == 0 ? c.m[ch][3] : 0.0);
+        table[v] = static_cast<int32_t>(std::lround((c.m[ch][k] * n + (k == 0 ? c.m[ch][3] : 0.0)) * scale));
       }
     }
   }
   return t;
 }
+
+uint8_t LevelOf(int32_t sum) { return static_cast<uint8_t>(std::clamp((sum + kHalf) >> kFraction, 0, 255)); }
 
 // RGB to YUV: the inverse of the matrix's 3 x 3 part, after its offsets.
 struct Inverse {
@@ -225,7 +231,9 @@ bool Changed(const std::vector<uint8_t>& before, const std::vector<uint8_t>& aft
 
 void WriteRgb(obs_source_frame& f, const Layout& l, const std::vector<uint8_t>& before,
               const std::vector<uint8_t>& after) {
+  const size_t rowBytes = static_cast<size_t>(f.width) * kBytesPerPixel;
   for (int32_t row = 0; row < static_cast<int32_t>(f.height); ++row) {
+    if (std::memcmp(PixelOf(before, f, 0, row), PixelOf(after, f, 0, row), rowBytes) == 0) continue;
     for (int32_t x = 0; x < static_cast<int32_t>(f.width); ++x) {
       if (!Changed(before, after, f, x, row)) continue;
       const uint8_t* p = PixelOf(after, f, x, row);
@@ -238,8 +246,15 @@ void WriteYuv(obs_source_frame& f, const Layout& l, const Colour& c, const Inver
               const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
   const int32_t width = static_cast<int32_t>(f.width);
   const int32_t height = static_cast<int32_t>(f.height);
+  const size_t rowBytes = static_cast<size_t>(width) * kBytesPerPixel;
   for (int32_t top = 0; top < height; top += l.blockHeight) {
     const int32_t bottom = std::min(height, top + l.blockHeight);
+    // Most rows have no effects on them: one comparison each.
+    bool rowsChanged = false;
+    for (int32_t row = top; row < bottom && !rowsChanged; ++row) {
+      rowsChanged = std::memcmp(PixelOf(before, f, 0, row), PixelOf(after, f, 0, row), rowBytes) != 0;
+    }
+    if (!rowsChanged) continue;
     for (int32_t left = 0; left < width; left += l.blockWidth) {
       const int32_t right = std::min(width, left + l.blockWidth);
       bool any = false;
@@ -288,18 +303,35 @@ bool ReadFrame(const obs_source_frame& f, std::vector<uint8_t>& bgr) {
   }
   const Colour colour = ColourOf(f, f.format);
   const ReadTables t = MakeReadTables(colour, l);
+  const int32_t* ry = t.part[0][0].data();
+  const int32_t* ru = t.part[0][1].data();
+  const int32_t* rv = t.part[0][2].data();
+  const int32_t* gy = t.part[1][0].data();
+  const int32_t* gu = t.part[1][1].data();
+  const int32_t* gv = t.part[1][2].data();
+  const int32_t* by = t.part[2][0].data();
+  const int32_t* bu = t.part[2][1].data();
+  const int32_t* bv = t.part[2][2].data();
+  const bool grey = l.kind == Kind::kGrey;
   // Grey frames read as luma with neutral chroma.
   const uint32_t neutral = 1u << (l.bits - 1);
+  const int chromaShift = l.blockWidth == 2 ? 1 : 0;
   for (int32_t row = 0; row < height; ++row) {
     uint8_t* out = bgr.data() + static_cast<size_t>(ShownRow(f, row)) * width * kBytesPerPixel;
+    const uint8_t* yRow = SampleAt(f, l, 0, 0, row);
+    const uint8_t* uRow = grey ? nullptr : SampleAt(f, l, 1, 0, row);
+    const uint8_t* vRow = grey ? nullptr : SampleAt(f, l, 2, 0, row);
+    const size_t yStep = static_cast<size_t>(l.parts[0].step);
+    const size_t uStep = static_cast<size_t>(l.parts[1].step);
+    const size_t vStep = static_cast<size_t>(l.parts[2].step);
     for (int32_t x = 0; x < width; ++x, out += kBytesPerPixel) {
-      const uint32_t y = Load(l, SampleAt(f, l, 0, x, row));
-      const uint32_t u = l.kind == Kind::kGrey ? neutral : Load(l, SampleAt(f, l, 1, x, row));
-      const uint32_t v = l.kind == Kind::kGrey ? neutral : Load(l, SampleAt(f, l, 2, x, row));
-      for (int ch = 0; ch < 3; ++ch) {
-        const double value = t.part[ch][0][y] + t.part[ch][1][u] + t.part[ch][2][v];
-        out[2 - ch] = ToByte(value);  // channels R, G, B land at bytes 2, 1, 0
-      }
+      const size_t c = static_cast<size_t>(x >> chromaShift);
+      const uint32_t y = Load(l, yRow + static_cast<size_t>(x) * yStep);
+      const uint32_t u = grey ? neutral : Load(l, uRow + c * uStep);
+      const uint32_t v = grey ? neutral : Load(l, vRow + c * vStep);
+      out[0] = LevelOf(by[y] + bu[u] + bv[v]);
+      out[1] = LevelOf(gy[y] + gu[u] + gv[v]);
+      out[2] = LevelOf(ry[y] + ru[u] + rv[v]);
     }
   }
   return true;
