@@ -27,6 +27,7 @@
 
 #include "authoring/writer.h"
 #include "host/eyes/eye_reports.h"
+#include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/stage.h"
@@ -461,10 +462,10 @@ std::vector<int16_t> WriteWave(const std::string& path, int32_t frames) {
 
 // ---- a source with the filter -----------------------------------------------
 
-obs_data_t* FilterSettings(const std::string& package, const char* stage) {
+obs_data_t* FilterSettings(const std::string& package, const char* stage, const char* eyes = "none") {
   obs_data_t* settings = obs_data_create();
   obs_data_set_string(settings, "package", package.c_str());
-  obs_data_set_string(settings, "eyes", "none");
+  obs_data_set_string(settings, "eyes", eyes);
   obs_data_set_string(settings, "stage", stage);
   return settings;
 }
@@ -489,8 +490,8 @@ class Stream {
     obs_source_release(source_);
   }
 
-  void AddFilter(const std::string& package, const char* stage) {
-    obs_data_t* settings = FilterSettings(package, stage);
+  void AddFilter(const std::string& package, const char* stage, const char* eyes = "none") {
+    obs_data_t* settings = FilterSettings(package, stage, eyes);
     filter_ = obs_source_create_private("tiko_filter", "tiko effects", settings);
     obs_data_release(settings);
     if (capture_ != nullptr) obs_source_filter_remove(source_, capture_);
@@ -777,6 +778,34 @@ TEST_F(ObsFilterTest, FilterTakenOffAndPutBackMidStream) {
     const Captured out = stream.Push(plain);
     EXPECT_EQ(out.planes[0], plain.planes[0]) << "without the filter, round " << round;
   }
+}
+
+TEST_F(ObsFilterTest, DetectedEyesBringTheEyeActors) {
+  TempDir dir;
+  const std::string package = SamplePackage(dir, "sample.tiko");
+  std::string why;
+  const std::optional<host::BgrImage> photo = host::ReadImageFile(TIKO_FACE_PICTURE, &why);
+  ASSERT_TRUE(photo) << why;
+  const host::BgrImage face = host::ResizeNearest(*photo, 320, 240);
+  Stream stream;
+  stream.AddFilter(package, "cover", "auto");
+  // Without eyes the sample shows its ball and banner alone; its eye
+  // actors, white discs, come only with eyes the detector found.
+  Reference withoutEyes(package, face.width, face.height, host::StageFit::kCover);
+  const TestFrame frame = MakeFrame(VIDEO_FORMAT_BGRA, face.width, face.height, face.pixels);
+  // The most eye pixels a frame showed: two discs of about 13 pixels across.
+  size_t eyePixels = 0;
+  for (int i = 0; i < 90 && eyePixels < 40; ++i) {
+    const Bytes shown = Decode(frame, stream.Push(frame).planes);
+    const Bytes plain = withoutEyes.Render(Decode(frame));
+    size_t count = 0;
+    for (size_t p = 0; p + 2 < shown.size(); p += 3) {
+      const bool light = shown[p] > 160 && shown[p + 1] > 160 && shown[p + 2] > 160;
+      count += light && std::memcmp(&shown[p], &plain[p], 3) != 0;
+    }
+    eyePixels = std::max(eyePixels, count);
+  }
+  EXPECT_GE(eyePixels, 40u) << "no eye actors within 3 seconds of a face";
 }
 
 // What the cue source handed OBS's audio, as the audio callback sees it.
