@@ -261,11 +261,13 @@ obs_source_frame* FilterVideo(void* data, obs_source_frame* frame) {
     if (!ReadFrame(*frame, s.before)) return frame;
     RenderFrame(s, *frame);
     FeedCues(s, frame->timestamp);
-  } catch (const std::bad_alloc&) {
-    // The frame goes on as it is; the next one tries again.
-    blog(LOG_WARNING, "[tiko-obs] '%s': out of memory, a frame passed without effects",
-         obs_source_get_name(f->context));
+  } catch (const std::exception& e) {
+    // Out of memory, or no thread for the detector: the frame goes on as it
+    // is, and the next one starts afresh.
+    blog(LOG_WARNING, "[tiko-obs] '%s': a frame passed without effects: %s", obs_source_get_name(f->context),
+         e.what());
     CloseSession(s);
+    s.eyes.reset();
     s.haveSettings = false;
   }
   return frame;
@@ -273,11 +275,19 @@ obs_source_frame* FilterVideo(void* data, obs_source_frame* frame) {
 
 void Update(void* data, obs_data_t* settings) {
   auto* f = static_cast<Filter*>(data);
-  std::lock_guard<std::mutex> lock(f->settingsMutex);
-  f->settings.package = Text(settings, kPackageKey);
-  f->settings.eyes = Text(settings, kEyesKey) != kEyesNone;
-  f->settings.fit = FitOf(obs_data_get_string(settings, kStageKey));
-  f->settings.cueSource = Text(settings, kCueSourceKey);
+  try {
+    Settings next;
+    next.package = Text(settings, kPackageKey);
+    next.eyes = Text(settings, kEyesKey) != kEyesNone;
+    next.fit = FitOf(obs_data_get_string(settings, kStageKey));
+    next.cueSource = Text(settings, kCueSourceKey);
+    std::lock_guard<std::mutex> lock(f->settingsMutex);
+    next.restarts = f->settings.restarts;
+    f->settings = std::move(next);
+  } catch (const std::bad_alloc&) {
+    blog(LOG_WARNING, "[tiko-obs] '%s': out of memory, the settings stay as they were",
+         obs_source_get_name(f->context));
+  }
 }
 
 void* Create(obs_data_t* settings, obs_source_t* context) {
@@ -321,15 +331,22 @@ bool ListCueSource(void* list, obs_source_t* source) {
   return true;
 }
 
-obs_properties_t* Properties(void* data) {
-  obs_properties_t* props = obs_properties_create();
-  std::string folder;
-  if (data != nullptr) {
-    auto* f = static_cast<Filter*>(data);
+// The folder of the package now chosen, where the file picker opens.
+std::string PackageFolder(void* data) {
+  if (data == nullptr) return {};
+  auto* f = static_cast<Filter*>(data);
+  try {
     std::lock_guard<std::mutex> lock(f->settingsMutex);
     const size_t slash = f->settings.package.rfind('/');
-    if (slash != std::string::npos) folder = f->settings.package.substr(0, slash);
+    return slash == std::string::npos ? std::string() : f->settings.package.substr(0, slash);
+  } catch (const std::bad_alloc&) {
+    return {};
   }
+}
+
+obs_properties_t* Properties(void* data) {
+  obs_properties_t* props = obs_properties_create();
+  const std::string folder = PackageFolder(data);
   obs_properties_add_path(props, kPackageKey, obs_module_text("Package"), OBS_PATH_FILE,
                           obs_module_text("PackageFilter"), folder.empty() ? nullptr : folder.c_str());
   obs_property_t* eyes =
