@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "host/media/audio.h"
 #include "host/media/common.h"
@@ -23,9 +25,37 @@ constexpr uint64_t kLookInterval = kSecond;
 // Sound is handed over in pieces of at most this many sample frames.
 constexpr int32_t kLargestPiece = 4800;
 
+// The cue sources that exist, for the filters to find by name on the video
+// thread without taking any of OBS's own locks (the source list's lock is
+// taken by threads that may wait on the filter's parent).
+std::mutex cueSourcesMutex;
+std::vector<obs_source_t*> cueSources;
+
 // The cue source holds nothing of its own: the filters feed it.
-void* CreateCueSource(obs_data_t*, obs_source_t* source) { return source; }
-void DestroyCueSource(void*) {}
+void* CreateCueSource(obs_data_t*, obs_source_t* source) {
+  try {
+    std::lock_guard<std::mutex> lock(cueSourcesMutex);
+    cueSources.push_back(source);
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // OBS reports the source as not created
+  }
+  return source;
+}
+
+void DestroyCueSource(void* data) {
+  std::lock_guard<std::mutex> lock(cueSourcesMutex);
+  std::erase(cueSources, static_cast<obs_source_t*>(data));
+}
+
+// A weak reference to the cue source of this name, or null.
+obs_weak_source_t* FindCueSource(const std::string& name) {
+  std::lock_guard<std::mutex> lock(cueSourcesMutex);
+  for (obs_source_t* source : cueSources) {
+    const char* sourceName = obs_source_get_name(source);
+    if (sourceName != nullptr && name == sourceName) return obs_source_get_weak_source(source);
+  }
+  return nullptr;
+}
 const char* CueSourceName(void*) { return obs_module_text("TikoCueSounds"); }
 
 }  // namespace
@@ -61,12 +91,7 @@ void CueFeed::Look(uint64_t now) {
     if (same) return;  // still there under its name
   }
   obs_weak_source_release(target_);
-  target_ = nullptr;
-  if (targetName_.empty()) return;
-  obs_source_t* found = obs_get_source_by_name(targetName_.c_str());
-  if (found == nullptr) return;
-  if (std::strcmp(obs_source_get_id(found), kCueSourceId) == 0) target_ = obs_source_get_weak_source(found);
-  obs_source_release(found);
+  target_ = targetName_.empty() ? nullptr : FindCueSource(targetName_);
 }
 
 int64_t CueFeed::SampleOf(uint64_t timestamp) const {
