@@ -35,12 +35,6 @@ std::optional<host::EyeResult> EyeWorker::Latest() {
   return latest_;
 }
 
-void EyeWorker::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  reset_ = true;
-  latest_.reset();
-}
-
 void EyeWorker::Run() {
   // The cascades take a while to load: here, not on the video thread.
   std::string why;
@@ -59,10 +53,7 @@ void EyeWorker::Run() {
     frame.swap(frame_);
     const int32_t width = width_;
     const int32_t height = height_;
-    const bool reset = reset_;
-    reset_ = false;
     lock.unlock();
-    if (reset) detector->Reset();
     const host::BgrView view{frame.data(), width, height, int64_t{width} * 3, false};
     std::optional<host::EyeResult> result;
     try {
@@ -72,8 +63,7 @@ void EyeWorker::Run() {
       blog(LOG_WARNING, "[tiko-obs] eye detection failed on a frame: %s", e.what());
     }
     lock.lock();
-    // A reset asked for during the look makes its result stale.
-    if (!reset_ && result) latest_ = result;
+    if (result) latest_ = result;
     busy_ = false;
   }
 }

@@ -28,8 +28,6 @@ class EyeWorker {
   // What the last look found, in the eye space over the frame it looked at;
   // nothing before the first look ends.
   std::optional<host::EyeResult> Latest();
-  // Forget what was seen, as for a new stream.
-  void Reset();
 
  private:
   void Run();
@@ -38,7 +36,6 @@ class EyeWorker {
   std::condition_variable wake_;
   bool stop_ = false;
   bool busy_ = false;    // a frame is waiting or being looked at
-  bool reset_ = false;   // the detector is to forget its history first
   std::vector<uint8_t> frame_;
   int32_t width_ = 0;
   int32_t height_ = 0;

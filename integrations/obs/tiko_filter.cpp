@@ -4,6 +4,8 @@
 #include <util/platform.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -78,7 +80,6 @@ struct Session {
   std::unique_ptr<host::MemoryWindow> window;
   host::StageLayout stage;
   FileStamp stamp;         // of the package the player holds, or tried
-  bool failed = false;     // the last try to load it failed
   uint64_t nextPoll = 0;
   size_t wavesSeen = 0;
   host::EyeReporter reporter;
@@ -126,11 +127,13 @@ void OpenSession(Filter& f, int32_t width, int32_t height) {
   Session& s = f.session;
   CloseSession(s);
   s.stamp = StampOf(s.applied.package);
-  s.failed = true;
   const char* name = obs_source_get_name(f.context);
   const std::string& package = s.applied.package;
-  if (!s.stamp.exists) {
-    blog(LOG_WARNING, "[tiko-obs] '%s': cannot open package %s: %s", name, package.c_str(), std::strerror(ENOENT));
+  if (std::FILE* probe = std::fopen(package.c_str(), "rb")) {
+    std::fclose(probe);
+  } else {
+    blog(LOG_WARNING, "[tiko-obs] '%s': cannot open package %s: %s; the picture stays as it is", name,
+         package.c_str(), std::strerror(errno));
     return;
   }
   const std::optional<std::u16string> path = host::Utf8ToUtf16(package);
@@ -153,9 +156,7 @@ void OpenSession(Filter& f, int32_t width, int32_t height) {
   blog(LOG_INFO, "[tiko-obs] '%s': playing %s on %dx%d frames (player %dx%d)", name, package.c_str(), width, height,
        s.stage.playerWidth, s.stage.playerHeight);
   s.player = std::move(player);
-  s.failed = false;
   s.reporter.Reset();
-  if (s.eyes) s.eyes->Reset();
 }
 
 // Takes the settings the properties left, and opens, reopens or closes the
