@@ -136,6 +136,12 @@ void CueFeed::Flush() {
   // their start ahead of what was handed out. The sound thus reaches OBS
   // one frame after its time, which its audio buffering takes up.
   const int64_t end = SampleOf(frameTime_);
+  if (!mix_.SoundsAfter(next_)) {
+    // Nothing sounds: the source stays silent rather than being fed
+    // silence, so that OBS spends nothing on it.
+    next_ = std::max(next_, end);
+    return;
+  }
   while (next_ < end) {
     const int32_t frames = static_cast<int32_t>(std::min<int64_t>(end - next_, kLargestPiece));
     Output(next_, frames);
