@@ -106,8 +106,9 @@ uint64_t CueFeed::TimeOf(int64_t sample) const {
          static_cast<uint64_t>(since % kRate) * kSecond / static_cast<uint64_t>(kRate);
 }
 
-void CueFeed::Frame(uint64_t timestamp) {
+void CueFeed::Frame(uint64_t timestamp, uint64_t interval) {
   Look(os_gettime_ns());
+  interval_ = interval;
   if (!started_ || timestamp < frameTime_ || timestamp - frameTime_ > kLongestGap) {
     // The first frame, or the timeline jumped: this frame's time becomes the
     // sample frame not handed out yet, so the sound goes on without a gap.
@@ -131,11 +132,9 @@ void CueFeed::Cue(const std::string& path) {
 
 void CueFeed::Flush() {
   if (!started_) return;
-  // Up to this frame's time and no further: the next frame may come sooner
-  // than this one's distance from the last, and its cues must still find
-  // their start ahead of what was handed out. The sound thus reaches OBS
-  // one frame after its time, which its audio buffering takes up.
-  const int64_t end = SampleOf(frameTime_);
+  // The next frame comes one frame interval later at the soonest, so its
+  // cues start at or after the end of what is handed out now.
+  const int64_t end = SampleOf(frameTime_ + interval_);
   if (!mix_.SoundsAfter(next_)) {
     // Nothing sounds: the source stays silent rather than being fed
     // silence, so that OBS spends nothing on it.

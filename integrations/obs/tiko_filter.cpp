@@ -238,7 +238,10 @@ void RenderFrame(Session& s, obs_source_frame& frame) {
 }
 
 void FeedCues(Session& s, uint64_t timestamp) {
-  s.cues.Frame(timestamp);
+  // The time OBS shows this frame; the frame's own timestamp before video
+  // has started.
+  const uint64_t shownAt = obs_get_video_frame_time();
+  s.cues.Frame(shownAt != 0 ? shownAt : timestamp, obs_get_frame_interval_ns());
   const std::vector<host::WaveRequest>& waves = s.window->waves();
   for (; s.wavesSeen < waves.size(); ++s.wavesSeen) s.cues.Cue(waves[s.wavesSeen].path);
   s.cues.Flush();

@@ -69,6 +69,7 @@ int LogCount(const std::string& text) {
 // filter, it sees what the tiko filter made of each frame.
 struct Captured {
   uint64_t timestamp = 0;
+  uint64_t shownAt = 0;  // OBS's video time of the frame that shows it
   Bytes planes[4];
 };
 
@@ -101,6 +102,7 @@ obs_source_frame* CaptureVideo(void* data, obs_source_frame* frame) {
   auto* capture = static_cast<Capture*>(data);
   Captured c;
   c.timestamp = frame->timestamp;
+  c.shownAt = obs_get_video_frame_time();
   for (int p = 0; p < PlaneCount(frame->format); ++p) {
     const uint8_t* start = frame->data[p];
     c.planes[p].assign(start, start + size_t(frame->linesize[p]) * PlaneRows(frame->format, frame->height, p));
@@ -521,9 +523,8 @@ class Stream {
   }
   obs_source_t* filter() const { return filter_; }
 
-  // Pushes the frame and gives its planes as they came out of the filters;
-  // the timestamp is the frame's.
-  Captured Push(const TestFrame& f, uint64_t* timestamp = nullptr) {
+  // Pushes the frame and gives its planes as they came out of the filters.
+  Captured Push(const TestFrame& f) {
     obs_source_frame frame{};
     for (int p = 0; p < 3; ++p) {
       frame.data[p] = const_cast<uint8_t*>(f.planes[p].data());
@@ -536,7 +537,6 @@ class Stream {
     video_format_get_parameters_for_format(VIDEO_CS_601, VIDEO_RANGE_PARTIAL, f.format, frame.color_matrix,
                                            frame.color_range_min, frame.color_range_max);
     frame.timestamp = os_gettime_ns();
-    if (timestamp != nullptr) *timestamp = frame.timestamp;
     obs_source_output_video(source_, &frame);
     auto* capture = static_cast<Capture*>(obs_obj_get_data(capture_));
     std::unique_lock<std::mutex> lock(capture->mutex);
@@ -841,13 +841,13 @@ TEST_F(ObsFilterTest, SoundCuesAreHeardThroughTheCueSourceInTime) {
   Reference reference(package, 160, 120, host::StageFit::kCover);
   std::vector<uint64_t> times;
   for (int i = 0; i < 12; ++i) {
-    // Uneven frame times: the cue's frame (render 6) follows a long pause
-    // and comes quickly after it, and its cue still starts on its time.
+    // Uneven frame times: the cue's frame (render 6) comes soon after one
+    // that followed a pause, and its cue still starts on its time.
     if (i == 4) std::this_thread::sleep_for(std::chrono::milliseconds(80));
     const TestFrame frame = MakeFrame(VIDEO_FORMAT_BGRA, 160, 120, Pattern(160, 120, i));
-    uint64_t time = 0;
-    ExpectMatches(frame, stream.Push(frame, &time), reference.Render(Decode(frame)), "cue frame");
-    times.push_back(time);
+    const Captured out = stream.Push(frame);
+    ExpectMatches(frame, out, reference.Render(Decode(frame)), "cue frame");
+    times.push_back(out.shownAt);
   }
   obs_source_remove_audio_capture_callback(cues, Hear, &heard);
   ASSERT_EQ(reference.window().waves().size(), 1u);
@@ -857,7 +857,7 @@ TEST_F(ObsFilterTest, SoundCuesAreHeardThroughTheCueSourceInTime) {
   size_t onset = 0;
   while (onset < heard.left.size() && heard.left[onset] == 0.0f) ++onset;
   ASSERT_LT(onset, heard.left.size()) << "the cue was not heard";
-  // It starts at the time of the frame that asked for it, to the sample.
+  // It starts when OBS shows the frame that asked for it, to the sample.
   const double offsetMs = (double(heard.times[onset]) - double(times[size_t(cueFrame)])) / 1e6;
   EXPECT_LT(std::abs(offsetMs), 0.05) << "cue heard " << offsetMs << " ms from its frame";
   // And it is the wave itself.
