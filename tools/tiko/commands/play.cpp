@@ -389,7 +389,8 @@ bool Preview::ShowNextFrame() {
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
   if (frames_.TakeRestart()) eyes_.Restart();
-  const host::FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height);
+  const host::FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height,
+                                            size_t(frameSize_.width) * kBytesPerPixel);
   for (const host::EyePoint& eye : eyes_.Reports(seen, stage_)) player_->SetEyePosition(eye.x, eye.y);
   const uint8_t* given = frame;
   if (!host::IsIdentity(stage_)) {
