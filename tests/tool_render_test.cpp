@@ -88,28 +88,36 @@ int64_t FirstRedFrame(const Media& media) {
   return -1;
 }
 
+// A mono cue makes a mono track (both channels would carry the same); a
+// stereo one a stereo track.
 TEST(ToolRender, ACueSoundsWithTheFrameThatPlaysIt) {
-  TempDir dir;
-  const std::string package = WritePackage(dir, "flash.tiko", FlashPackage(10, "bp"));
-  WriteTone(dir.path() + "/bp.wav");
-  const std::string out = dir.path() + "/flash.mp4";
-  const ToolRun run = RunTool("render " + package + " -o " + out + " --frames 30 --eyes none", dir);
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  for (const uint16_t channels : {1, 2}) {
+    SCOPED_TRACE(channels == 1 ? "mono cue" : "stereo cue");
+    TempDir dir;
+    const std::string package = WritePackage(dir, "flash.tiko", FlashPackage(10, "bp"));
+    WriteTone(dir.path() + "/bp.wav", channels);
+    const std::string out = dir.path() + "/flash.mp4";
+    const ToolRun run = RunTool("render " + package + " -o " + out + " --frames 30 --eyes none", dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
 
-  const Media media = ReadMedia(out, true);
-  ASSERT_EQ(media.videoFrames, 30);
-  ASSERT_TRUE(media.hasSound);
-  const int64_t flash = FirstRedFrame(media);
-  ASSERT_GT(flash, 5);
-  const double cueTime = static_cast<double>(flash) / kRate;
-  const double start = SoundStartsAt(media.sound);
-  EXPECT_NEAR(start, cueTime, 1 / kRate);
-  // The tone lasts as long as the wave file, at its level.
-  EXPECT_NEAR(Loudest(media.sound, start, start + kToneSeconds), kToneLevel, 0.1);
-  EXPECT_LT(Loudest(media.sound, start + kToneSeconds + 2 / kRate, 30 / kRate), kSilence);
-  // The sound track is as long as the video.
-  EXPECT_NEAR(static_cast<double>(media.sound.size()) / kProbeRate, 30 / kRate, 0.1);
+    const Media media = ReadMedia(out, true);
+    ASSERT_EQ(media.videoFrames, 30);
+    ASSERT_TRUE(media.hasSound);
+    EXPECT_EQ(media.soundChannels, channels);
+    const int64_t flash = FirstRedFrame(media);
+    ASSERT_GT(flash, 5);
+    const double cueTime = static_cast<double>(flash) / kRate;
+    const double start = SoundStartsAt(media.sound);
+    EXPECT_NEAR(start, cueTime, 1 / kRate);
+    // The tone lasts as long as the wave file, at its level.
+    if (channels == 1) {
+      EXPECT_NEAR(Loudest(media.sound, start, start + kToneSeconds), kToneLevel, 0.1);
+    }
+    EXPECT_LT(Loudest(media.sound, start + kToneSeconds + 2 / kRate, 30 / kRate), kSilence);
+    // The sound track is as long as the video.
+    EXPECT_NEAR(static_cast<double>(media.sound.size()) / kProbeRate, 30 / kRate, 0.1);
+  }
 }
 
 TEST(ToolRender, NoSoundTrackWithoutSound) {

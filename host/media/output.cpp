@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 #include <future>
 #include <optional>
@@ -205,14 +206,14 @@ struct EncodedSound {
   std::vector<PacketPtr> packets;
 };
 
-CodecContextPtr OpenSoundEncoder(const AVOutputFormat* format, const std::string& shownName) {
+CodecContextPtr OpenSoundEncoder(const AVOutputFormat* format, int channels, const std::string& shownName) {
   const AVCodec* codec = PreferredEncoder(format->audio_codec);
   if (codec == nullptr) throw MediaError("cannot write " + shownName + ": no encoder for its sound");
   CodecContextPtr encoder(avcodec_alloc_context3(codec));
   if (!encoder) throw std::bad_alloc();
   AVCodecContext* e = encoder.get();
   e->sample_rate = kMixRate;
-  av_channel_layout_default(&e->ch_layout, kMixChannels);
+  av_channel_layout_default(&e->ch_layout, channels);
   e->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
   e->bit_rate = kAudioBitRate;
   e->time_base = AVRational{1, kMixRate};
@@ -235,9 +236,20 @@ void TakeSoundPackets(EncodedSound& sound, const std::string& shownName) {
 
 // Encodes the whole mix, in whole encoder frames (the last one padded with
 // silence).
+// Whether both channels of the mix carry the same sound everywhere: a mono
+// input with mono cues, the usual case, is written as the mono track it is,
+// which also takes half the encoding.
+bool IsMono(const std::vector<float>& mix) {
+  for (size_t i = 0; i + 1 < mix.size(); i += kMixChannels) {
+    if (mix[i] != mix[i + 1]) return false;
+  }
+  return true;
+}
+
 EncodedSound EncodeSoundTrack(const AVOutputFormat* format, const std::vector<float>& mix,
                               const std::string& shownName) {
-  EncodedSound sound{OpenSoundEncoder(format, shownName), {}};
+  const int channels = IsMono(mix) ? 1 : kMixChannels;
+  EncodedSound sound{OpenSoundEncoder(format, channels, shownName), {}};
   AVCodecContext* e = sound.encoder.get();
   SwrContext* raw = nullptr;
   int status = swr_alloc_set_opts2(&raw, &e->ch_layout, e->sample_fmt, kMixRate, &e->ch_layout, AV_SAMPLE_FMT_FLT,
@@ -248,7 +260,7 @@ EncodedSound EncodeSoundTrack(const AVOutputFormat* format, const std::vector<fl
 
   const int frameSize = e->frame_size > 0 ? e->frame_size : kDefaultAudioFrame;
   const auto total = static_cast<int64_t>(mix.size() / kMixChannels);
-  std::vector<float> chunk(static_cast<size_t>(frameSize) * kMixChannels);
+  std::vector<float> chunk(static_cast<size_t>(frameSize) * channels);
   FramePtr frame = NewFrame();
   for (int64_t next = 0; next < total; next += frameSize) {
     AVFrame* f = frame.get();
@@ -260,7 +272,18 @@ EncodedSound EncodeSoundTrack(const AVOutputFormat* format, const std::vector<fl
     if (av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
     const int64_t count = std::min<int64_t>(frameSize, total - next);
     std::fill(chunk.begin(), chunk.end(), 0.0f);
-    std::copy_n(mix.begin() + next * kMixChannels, count * kMixChannels, chunk.begin());
+    const float* from = mix.data() + next * kMixChannels;
+    for (int64_t i = 0; i < count; ++i, from += kMixChannels) {
+      if (channels == 1) {
+        // A mono sound reached both channels 3 dB down: the mono track
+        // gives it back its own level, as a mono playback of the stereo
+        // track would.
+        chunk[size_t(i)] = (from[0] + from[1]) * static_cast<float>(M_SQRT1_2);
+      } else {
+        chunk[size_t(i) * 2] = from[0];
+        chunk[size_t(i) * 2 + 1] = from[1];
+      }
+    }
     const auto* in = reinterpret_cast<const uint8_t*>(chunk.data());
     swr_convert(convert.get(), f->data, frameSize, &in, frameSize);
     f->pts = next;

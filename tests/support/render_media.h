@@ -44,6 +44,7 @@ struct Media {
   int height = 0;
   double rate = 0;  // the video's average frames a second
   bool hasSound = false;
+  int soundChannels = 0;
   std::vector<float> sound;                  // mono, at kProbeRate
   std::vector<std::vector<uint8_t>> frames;  // top-down BGR24, when asked for
 };
@@ -99,6 +100,7 @@ inline Media ReadMedia(const std::string& path, bool keepFrames = false) {
   const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   const int audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   media.hasSound = audio >= 0;
+  if (audio >= 0) media.soundChannels = format->streams[audio]->codecpar->ch_layout.nb_channels;
   AVCodecContext* decoders[2] = {nullptr, nullptr};
   const int streams[2] = {video, audio};
   for (int i = 0; i < 2; ++i) {
@@ -224,32 +226,33 @@ inline std::string WritePackage(const TempDir& dir, const std::string& name, con
   return dir.Write(name, authoring::WritePackage(desc));
 }
 
-// A short tone as a mono 16-bit wave file at 22050 Hz, so that the render
-// has to convert it to its own rate and layout.
-inline void WriteTone(const std::string& path) {
+// A short tone as a 16-bit wave file at 22050 Hz, so that the render has to
+// convert it to its own rate; a stereo one has the tone on the left only.
+inline void WriteTone(const std::string& path, uint16_t channels = 1) {
   constexpr int kWaveRate = 22050;
   constexpr double kPitch = 880;
   const auto count = static_cast<uint32_t>(kToneSeconds * kWaveRate);
-  std::vector<int16_t> samples(count);
+  std::vector<int16_t> samples(size_t{count} * channels, 0);
   for (uint32_t i = 0; i < count; ++i) {
-    samples[i] = static_cast<int16_t>(32767 * kToneLevel * std::sin(2 * M_PI * kPitch * i / kWaveRate));
+    samples[size_t{i} * channels] = static_cast<int16_t>(32767 * kToneLevel * std::sin(2 * M_PI * kPitch * i / kWaveRate));
   }
+  const uint32_t bytes = count * 2 * channels;
   const auto u32 = [](std::ofstream& out, uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
   const auto u16 = [](std::ofstream& out, uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
   std::ofstream out(path, std::ios::binary);
   out.write("RIFF", 4);
-  u32(out, 36 + count * 2);
+  u32(out, 36 + bytes);
   out.write("WAVEfmt ", 8);
   u32(out, 16);
   u16(out, 1);
-  u16(out, 1);
+  u16(out, channels);
   u32(out, kWaveRate);
-  u32(out, kWaveRate * 2);
-  u16(out, 2);
+  u32(out, kWaveRate * 2 * channels);
+  u16(out, static_cast<uint16_t>(2 * channels));
   u16(out, 16);
   out.write("data", 4);
-  u32(out, count * 2);
-  out.write(reinterpret_cast<const char*>(samples.data()), count * 2);
+  u32(out, bytes);
+  out.write(reinterpret_cast<const char*>(samples.data()), bytes);
 }
 
 // A picture whose top half is red and bottom half blue.
