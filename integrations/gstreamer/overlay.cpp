@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -47,6 +49,9 @@ constexpr int kAudioFrameBytes = kAudioChannels * 2;
 // Video timestamps that miss the audio already sent by less than this are
 // rounding, not a gap, and the audio runs on without a break.
 constexpr int64_t kAudioSlackSamples = kAudioRate / 1000;
+// As much sound as waits for the audio pad before the video waits too: as
+// long as a queue element would hold by default.
+constexpr int64_t kAudioQueueFrames = kAudioRate;
 
 enum class EyesMode { kAuto, kNone, kMeta };
 
@@ -107,10 +112,25 @@ struct Stream {
   bool audioStarted = false;  // stream-start and caps are out on the audio pad
 };
 
+// What waits for the audio pad's own thread, in order: the pad pushes on a
+// thread of its own, so that a branch of the pipeline without a queue (a
+// sink waiting for the other branch to preroll, a muxer waiting for video)
+// never holds up the video that the same streaming thread carries.
+struct AudioQueue {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<GstMiniObject*> items;  // buffers and serialized events, owned
+  int64_t queuedFrames = 0;
+  bool flushing = true;
+  bool ended = false;  // the pad's thread has stopped after an end or an error downstream
+  GstFlowReturn flow = GST_FLOW_OK;  // the last push's result downstream
+};
+
 struct State {
   std::mutex settingsLock;
   Settings settings;
   Stream stream;
+  AudioQueue audio;
 };
 
 }  // namespace
@@ -334,15 +354,99 @@ void StartCues(TikoOverlay* self, Stream& s, GstClockTime pts, int64_t sample) {
   }
 }
 
+// Hands a buffer or a serialized event to the audio pad's thread; waits
+// only while a second of sound is queued already. False when flushing (the
+// item is dropped).
+bool QueueAudio(AudioQueue& q, GstMiniObject* item) {
+  std::unique_lock lock(q.lock);
+  const int64_t frames =
+      GST_IS_BUFFER(item) ? static_cast<int64_t>(gst_buffer_get_size(GST_BUFFER_CAST(item)) / kAudioFrameBytes) : 0;
+  q.changed.wait(lock, [&] {
+    return q.flushing || q.ended || q.queuedFrames == 0 || q.queuedFrames + frames <= kAudioQueueFrames;
+  });
+  if (q.flushing || q.ended) {
+    lock.unlock();
+    gst_mini_object_unref(item);
+    return false;
+  }
+  q.items.push_back(item);
+  q.queuedFrames += frames;
+  q.changed.notify_all();
+  return true;
+}
+
+void DropQueuedAudio(AudioQueue& q) {
+  for (GstMiniObject* item : q.items) gst_mini_object_unref(item);
+  q.items.clear();
+  q.queuedFrames = 0;
+}
+
+void SetAudioFlushing(AudioQueue& q, bool flushing) {
+  std::lock_guard lock(q.lock);
+  q.flushing = flushing;
+  q.ended = false;
+  if (flushing) DropQueuedAudio(q);
+  q.flow = GST_FLOW_OK;
+  q.changed.notify_all();
+}
+
+// One turn of the audio pad's task: the next item downstream.
+void AudioLoop(gpointer data) {
+  TikoOverlay* self = Self(data);
+  AudioQueue& q = self->state->audio;
+  std::unique_lock lock(q.lock);
+  q.changed.wait(lock, [&] { return q.flushing || !q.items.empty(); });
+  if (q.flushing) {
+    lock.unlock();
+    gst_pad_pause_task(self->audioPad);
+    return;
+  }
+  GstMiniObject* item = q.items.front();
+  q.items.pop_front();
+  if (GST_IS_BUFFER(item)) q.queuedFrames -= static_cast<int64_t>(gst_buffer_get_size(GST_BUFFER_CAST(item)) / kAudioFrameBytes);
+  q.changed.notify_all();
+  lock.unlock();
+  GstFlowReturn flow = GST_FLOW_OK;
+  if (GST_IS_BUFFER(item)) {
+    flow = gst_pad_push(self->audioPad, GST_BUFFER_CAST(item));
+  } else {
+    const bool eos = GST_EVENT_TYPE(GST_EVENT_CAST(item)) == GST_EVENT_EOS;
+    gst_pad_push_event(self->audioPad, GST_EVENT_CAST(item));
+    if (eos) flow = GST_FLOW_EOS;
+  }
+  lock.lock();
+  // Nobody listening to the sound, or its branch finished, is no reason to
+  // stop the video; anything worse is passed on with the next frame.
+  if (flow != GST_FLOW_OK && flow != GST_FLOW_NOT_LINKED && flow != GST_FLOW_EOS) q.flow = flow;
+  if (flow == GST_FLOW_FLUSHING || flow == GST_FLOW_EOS || flow < GST_FLOW_EOS) {
+    q.ended = true;
+    DropQueuedAudio(q);
+    q.changed.notify_all();
+    lock.unlock();
+    gst_pad_pause_task(self->audioPad);
+  }
+}
+
+gboolean AudioActivate(GstPad* pad, GstObject* parent, GstPadMode mode, gboolean active) {
+  TikoOverlay* self = Self(parent);
+  if (mode != GST_PAD_MODE_PUSH) return FALSE;
+  if (active) {
+    SetAudioFlushing(self->state->audio, false);
+    return gst_pad_start_task(pad, AudioLoop, self, nullptr);
+  }
+  SetAudioFlushing(self->state->audio, true);
+  return gst_pad_stop_task(pad);
+}
+
 void StartAudio(TikoOverlay* self, Stream& s, GstEvent* videoStart) {
   gchar* id = gst_pad_create_stream_id(self->audioPad, GST_ELEMENT(self), "audio");
   GstEvent* start = gst_event_new_stream_start(id);
   g_free(id);
   guint group = 0;
   if (videoStart != nullptr && gst_event_parse_group_id(videoStart, &group)) gst_event_set_group_id(start, group);
-  gst_pad_push_event(self->audioPad, start);
+  QueueAudio(self->state->audio, GST_MINI_OBJECT_CAST(start));
   GstCaps* caps = gst_pad_get_pad_template_caps(self->audioPad);
-  gst_pad_push_event(self->audioPad, gst_event_new_caps(caps));
+  QueueAudio(self->state->audio, GST_MINI_OBJECT_CAST(gst_event_new_caps(caps)));
   gst_caps_unref(caps);
   s.audioStarted = true;
 }
@@ -368,11 +472,9 @@ GstFlowReturn PushAudio(TikoOverlay* self, Stream& s, int64_t from, int64_t to) 
   GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(s.audioNext);
   GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(to);
   s.audioNext = to;
-  const GstFlowReturn result = gst_pad_push(self->audioPad, buffer);
-  // Nobody listening to the sound, or its branch finished, is no reason to
-  // stop the video.
-  if (result == GST_FLOW_NOT_LINKED || result == GST_FLOW_EOS) return GST_FLOW_OK;
-  return result;
+  QueueAudio(self->state->audio, GST_MINI_OBJECT_CAST(buffer));
+  std::lock_guard lock(self->state->audio.lock);
+  return self->state->audio.flow;
 }
 
 // The end of the time a frame covers: its duration, or one frame at the
@@ -513,17 +615,21 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
       gst_event_parse_segment(event, &segment);
       gst_segment_copy_into(segment, &s.segment);
       if (!s.audioStarted) StartAudio(self, s, nullptr);
+      GstEvent* audio = nullptr;
       if (segment->format == GST_FORMAT_TIME) {
-        gst_pad_push_event(self->audioPad, gst_event_ref(event));
+        audio = gst_event_ref(event);
       } else {
         GstSegment time;
         gst_segment_init(&time, GST_FORMAT_TIME);
-        gst_pad_push_event(self->audioPad, gst_event_new_segment(&time));
+        audio = gst_event_new_segment(&time);
       }
+      QueueAudio(self->state->audio, GST_MINI_OBJECT_CAST(audio));
       break;
     }
     case GST_EVENT_FLUSH_START:
+      SetAudioFlushing(self->state->audio, true);
       gst_pad_push_event(self->audioPad, gst_event_ref(event));
+      gst_pad_pause_task(self->audioPad);
       break;
     case GST_EVENT_FLUSH_STOP:
       // After a seek the sound starts again with the first frame.
@@ -531,9 +637,12 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
       s.cues.Stop();
       if (s.detector) s.detector->Reset();
       gst_pad_push_event(self->audioPad, gst_event_ref(event));
+      SetAudioFlushing(self->state->audio, false);
+      gst_pad_start_task(self->audioPad, AudioLoop, self, nullptr);
       break;
     case GST_EVENT_EOS:
-      gst_pad_push_event(self->audioPad, gst_event_ref(event));
+      if (!s.audioStarted) StartAudio(self, s, nullptr);
+      QueueAudio(self->state->audio, GST_MINI_OBJECT_CAST(gst_event_ref(event)));
       break;
     default:
       break;
@@ -672,6 +781,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
 }
 
 void Finalize(GObject* object) {
+  DropQueuedAudio(Self(object)->state->audio);
   delete Self(object)->state;
   G_OBJECT_CLASS(tiko_overlay_parent_class)->finalize(object);
 }
@@ -762,5 +872,6 @@ static void tiko_overlay_init(TikoOverlay* self) {
   self->audioPad = gst_pad_new_from_template(templ, "audio");
   gst_pad_use_fixed_caps(self->audioPad);
   gst_pad_set_event_function(self->audioPad, tiko::gst::AudioPadEvent);
+  gst_pad_set_activatemode_function(self->audioPad, tiko::gst::AudioActivate);
   gst_element_add_pad(GST_ELEMENT(self), self->audioPad);
 }
