@@ -1,0 +1,1 @@
+#include "gst_support.h"
