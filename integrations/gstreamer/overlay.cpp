@@ -660,24 +660,6 @@ gboolean AcceptCaps(GstBaseTransform* trans, GstPadDirection direction, GstCaps*
   return GST_BASE_TRANSFORM_CLASS(tiko_overlay_parent_class)->accept_caps(trans, direction, caps);
 }
 
-// Upstream that can only give what the element cannot take (a capsfilter,
-// a fixed source) learns why when it asks.
-gboolean Query(GstBaseTransform* trans, GstPadDirection direction, GstQuery* query) {
-  if (direction == GST_PAD_SINK && GST_QUERY_TYPE(query) == GST_QUERY_CAPS) {
-    GstCaps* filter = nullptr;
-    gst_query_parse_caps(query, &filter);
-    if (filter != nullptr && gst_caps_is_fixed(filter)) {
-      if (const std::optional<std::string> why = CapsProblem(filter)) {
-        gchar* text = gst_caps_to_string(filter);
-        GST_ELEMENT_WARNING(Self(trans), CORE, NEGOTIATION, ("tikooverlay cannot take this video: %s", why->c_str()),
-                            ("offered caps: %s", text));
-        g_free(text);
-      }
-    }
-  }
-  return GST_BASE_TRANSFORM_CLASS(tiko_overlay_parent_class)->query(trans, direction, query);
-}
-
 gboolean Start(GstBaseTransform* trans) {
   TikoOverlay* self = Self(trans);
   Stream& s = self->state->stream;
@@ -857,7 +839,6 @@ static void tiko_overlay_class_init(TikoOverlayClass* klass) {
   transform->stop = Stop;
   transform->sink_event = SinkEvent;
   transform->accept_caps = AcceptCaps;
-  transform->query = Query;
   transform->passthrough_on_same_caps = FALSE;
   transform->transform_ip_on_passthrough = FALSE;
   GstVideoFilterClass* filter = GST_VIDEO_FILTER_CLASS(klass);
