@@ -23,9 +23,10 @@ class EyeWorker {
   EyeWorker(const EyeWorker&) = delete;
   EyeWorker& operator=(const EyeWorker&) = delete;
 
-  // Hands over a bottom-up BGR24 frame unless the detector is busy; returns
-  // at once either way. Frames wider than the detector needs are scaled down
-  // here, which costs less than the detector's own scaling of the whole frame.
+  // Hands over a bottom-up BGR24 frame unless the detector is busy (or, for
+  // frames larger than 640x480, every other frame); returns at once either
+  // way. Frames wider than the detector needs are scaled down here, which
+  // costs less than the detector's own scaling of the whole frame.
   void Offer(const uint8_t* bottomUp, int32_t width, int32_t height);
   // The eyes of the last frame the detector finished, in the eye space over
   // the frame.
@@ -49,6 +50,7 @@ class EyeWorker {
   bool stop_ = false;
   host::FrameEyes latest_;
   int64_t looked_ = 0;
+  int64_t offers_ = 0;
   std::thread thread_;
 };
 
