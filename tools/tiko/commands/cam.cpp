@@ -183,7 +183,9 @@ class Camera {
       player_->Render(given, 0);
       PlayCues();
       out.Write(Cut(frame->data(), topDown));
-      if (!live) std::this_thread::sleep_until(start + std::chrono::duration<double>((sent + 1) / fps_));
+      // Frames go out on a fixed clock at the frame rate: a slow frame is
+      // made up by the next ones, and a camera is never asked faster.
+      std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent + 1) / fps_));
     }
     return sent;
   }
