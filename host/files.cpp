@@ -133,6 +133,30 @@ void CheckWritable(const std::string& path) {
   if (::access(folder.c_str(), W_OK | X_OK) != 0) throw FileError("cannot write " + path + ": " + Reason(errno));
 }
 
+void RefuseSameFiles(const std::vector<FileRole>& reads, const std::vector<FileRole>& writes) {
+  const auto same = [](const FileRole& w, const FileRole& other) {
+    return SameFileError(w.role + ": " + w.path + " is the same file as " + other.role + " " + other.path +
+                         "; choose another name");
+  };
+  // Each path is looked up once: an unpack names thousands of files.
+  const auto identities = [](const std::vector<FileRole>& roles) {
+    std::vector<FileIdentity> ids;
+    ids.reserve(roles.size());
+    for (const FileRole& role : roles) ids.push_back(IdentityOf(role.path));
+    return ids;
+  };
+  const std::vector<FileIdentity> readIds = identities(reads);
+  const std::vector<FileIdentity> writtenIds = identities(writes);
+  for (size_t i = 0; i < writes.size(); ++i) {
+    for (size_t r = 0; r < reads.size(); ++r) {
+      if (readIds[r] == writtenIds[i]) throw same(writes[i], reads[r]);
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (writtenIds[j] == writtenIds[i]) throw same(writes[i], writes[j]);
+    }
+  }
+}
+
 bool IsNumberedName(const std::string& name) {
   int conversions = 0;
   for (size_t i = 0; i < name.size(); ++i) {

@@ -40,6 +40,25 @@ bool SameFile(const std::string& a, const std::string& b);
 // or replaced.
 void CheckWritable(const std::string& path);
 
+// A file of a job by the part it plays: the option or argument that names
+// it ("-o", "PACKAGE", "pictures[2].file") and its path.
+struct FileRole {
+  std::string role;
+  std::string path;
+};
+
+// A job asked to write over one of its own files: "-o: PATH is the same file
+// as SCRIPT OTHER; choose another name".
+class SameFileError : public FileError {
+ public:
+  using FileError::FileError;
+};
+
+// Refuses a job before it starts: throws SameFileError when a written file is
+// one that is read or another written one, however it is spelt (relative,
+// absolute, through "..", a symbolic or a hard link).
+void RefuseSameFiles(const std::vector<FileRole>& reads, const std::vector<FileRole>& writes);
+
 // Whether `name` is a numbered file name: exactly one %d or %0Nd, and %% for
 // a percent sign.
 bool IsNumberedName(const std::string& name);

@@ -77,6 +77,18 @@ void MemoryWindow::ReleaseCanvas() { canvasHeld_ = false; }
 void MemoryWindow::Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y,
                            int32_t dstWidth, int32_t dstHeight) {
   ++presentCount_;
+  const bool wholeWindow = frame != nullptr && x == 0 && y == 0 && width == width_ && height == height_ &&
+                           dstWidth == width_ && dstHeight == height_ && PictureBytes(width, height) > 0;
+  lastIsWindow_ = wholeWindow;
+  if (wholeWindow) {
+    // The usual present, the frame over the whole window at its own size:
+    // the window's pixels are the picture, turned top-down, and one copy is
+    // all it takes.
+    lastRect_ = Rect{0, 0, width_, height_};
+    lastImage_.clear();
+    StretchInto(frame, width, height, width, height, pixels_);
+    return;
+  }
   StretchInto(frame, width, height, dstWidth, dstHeight, lastImage_);
   if (lastImage_.empty()) {
     lastRect_ = Rect{x, y, x, y};
@@ -113,6 +125,8 @@ void MemoryWindow::Resize(int32_t width, int32_t height) {
     std::memcpy(resized.data() + static_cast<size_t>(row) * static_cast<size_t>(width) * kBytesPerPixel,
                 pixels_.data() + static_cast<size_t>(row) * static_cast<size_t>(width_) * kBytesPerPixel, keepBytes);
   }
+  if (lastIsWindow_) lastImage_ = pixels_;
+  lastIsWindow_ = false;
   pixels_ = std::move(resized);
   width_ = width;
   height_ = height;

@@ -40,7 +40,7 @@ class MemoryWindow final : public HostWindow {
   // The last presented picture by itself, stretched to the size it was drawn
   // at, top-down BGR24; and where it was drawn (its size is right - left by
   // bottom - top; empty when it had no area).
-  const std::vector<uint8_t>& lastImage() const { return lastImage_; }
+  const std::vector<uint8_t>& lastImage() const { return lastIsWindow_ ? pixels_ : lastImage_; }
   const Rect& lastRect() const { return lastRect_; }
   int64_t presentCount() const { return presentCount_; }
   const std::vector<WaveRequest>& waves() const { return waves_; }
@@ -52,7 +52,8 @@ class MemoryWindow final : public HostWindow {
   int32_t width_;
   int32_t height_;
   std::vector<uint8_t> pixels_;
-  std::vector<uint8_t> lastImage_;
+  std::vector<uint8_t> lastImage_;  // unused while the last present filled the window
+  bool lastIsWindow_ = false;
   Rect lastRect_{0, 0, 0, 0};
   int64_t presentCount_ = 0;
   std::vector<WaveRequest> waves_;

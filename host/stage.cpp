@@ -77,6 +77,18 @@ void FrameToPlayer(const StageLayout& s, const uint8_t* frame, uint8_t* player, 
   }
 }
 
+bool FrameInsidePlayer(const StageLayout& s) {
+  return s.left >= 0 && s.top >= 0 && int64_t{s.left} + s.frameWidth <= s.playerWidth &&
+         int64_t{s.top} + s.frameHeight <= s.playerHeight;
+}
+
+size_t FrameOffsetInPlayer(const StageLayout& s) {
+  // The frame's bottom line is the player's line top + frameHeight - 1, the
+  // first in memory of the rows below it counted from the bottom.
+  const auto rowsBelow = static_cast<size_t>(s.playerHeight - s.top - s.frameHeight);
+  return (rowsBelow * static_cast<size_t>(s.playerWidth) + static_cast<size_t>(s.left)) * kBytesPerPixel;
+}
+
 void PlayerToFrame(const StageLayout& s, const uint8_t* player, uint8_t* frame) {
   const int32_t firstColumn = std::max(0, -s.left);
   const int32_t endColumn = std::min(s.frameWidth, s.playerWidth - s.left);

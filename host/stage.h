@@ -4,6 +4,7 @@
 // size, stretching the stage (stretch). Every host offers the same three.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/eyes/eye_detector.h"
@@ -40,6 +41,14 @@ void FlipRows(const uint8_t* frame, uint8_t* flipped, int32_t width, int32_t hei
 // layout's size (rows without padding, both bottom-up or both top-down as
 // `bottomUp` says); what the frame does not cover is black.
 void FrameToPlayer(const StageLayout& stage, const uint8_t* frame, uint8_t* player, bool bottomUp);
+
+// Whether the host's frame lies wholly inside the player's (cover, and a
+// player of the frame's own size): then a bottom-up host frame can be
+// written straight into a bottom-up player frame, with the player's rows
+// apart, from the byte FrameOffsetInPlayer gives, and FrameToPlayer's copy
+// is saved (what lies outside it stays as the buffer holds it).
+bool FrameInsidePlayer(const StageLayout& stage);
+size_t FrameOffsetInPlayer(const StageLayout& stage);
 
 // Lays the top-down BGR24 player frame over the top-down host frame: the
 // host frame's pixels under the player's frame are replaced, the rest (the

@@ -19,6 +19,8 @@ build+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools 
 # Tiko.dll: mingw-w64 for 64- and 32-bit Windows, GoogleTest's sources to
 # cross-build the suites, and Wine (its 32-bit part too) to run them.
 ci+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine wine64 wine32:i386)
+test+=(pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv python3-av)  # the Python module, its tests and examples (/usr/bin/python3)
+build+=(libobs-dev libgl1-mesa-dri)  # the OBS module tiko-obs; Mesa gives libobs its OpenGL renderer on any X display (Xvfb in its test)
 
 case "${1:-test}" in
   build) wanted=("${build[@]}") ;;

@@ -2,6 +2,7 @@
 // files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
+#include "host/stage.h"
 #include "support/package_files.h"
 #include "tiko/tiko.h"
 
@@ -91,6 +93,76 @@ TEST(MemoryWindow, KeepsWhatWasPresentedWhereItWasDrawn) {
   window.ReleaseCanvas();
   EXPECT_FALSE(window.canvasHeld());
   EXPECT_EQ(window.canvasAcquisitions(), 1);
+}
+
+// Whole-window presents take a shorter way; every sequence of presents must
+// still leave what drawing each picture in turn, clipped, would leave.
+TEST(MemoryWindow, WholeWindowPresentsAgreeWithDrawingEachInTurn) {
+  struct Present {
+    int32_t width, height, x, y, dstWidth, dstHeight;
+  };
+  const std::vector<Present> sequences[] = {
+      {{6, 4, 0, 0, 6, 4}, {3, 2, 1, 1, 3, 2}, {6, 4, 0, 0, 6, 4}},
+      {{3, 2, 2, 1, 3, 2}, {6, 4, 0, 0, 6, 4}, {6, 4, 1, 0, 6, 4}, {6, 4, 0, 0, 12, 8}},
+      {{6, 4, 0, 0, 6, 4}, {6, 4, 0, 0, 6, 4}, {2, 2, -1, -1, 4, 4}},
+  };
+  for (const auto& sequence : sequences) {
+    MemoryWindow window(6, 4);
+    Bytes expected(6 * 4 * 3, 0);
+    uint8_t shade = 0;
+    for (const Present& p : sequence) {
+      Bytes frame = CoordinateFrame(p.width, p.height);
+      for (size_t i = 2; i < frame.size(); i += 3) frame[i] = ++shade;
+      window.Present(frame.data(), p.width, p.height, p.x, p.y, p.dstWidth, p.dstHeight);
+      const Bytes image = StretchToTopDown(frame.data(), p.width, p.height, p.dstWidth, p.dstHeight);
+      for (int32_t dy = 0; dy < p.dstHeight; ++dy) {
+        for (int32_t dx = 0; dx < p.dstWidth; ++dx) {
+          const int32_t wx = p.x + dx, wy = p.y + dy;
+          if (wx < 0 || wy < 0 || wx >= 6 || wy >= 4) continue;
+          std::copy_n(image.begin() + (dy * p.dstWidth + dx) * 3, 3, expected.begin() + (wy * 6 + wx) * 3);
+        }
+      }
+      EXPECT_EQ(window.pixels(), expected) << "after a present at " << p.x << "," << p.y;
+      EXPECT_EQ(window.lastImage(), image);
+      EXPECT_EQ(window.lastRect().right - window.lastRect().left, p.dstWidth);
+    }
+    // The last picture stays the last picture when the window changes size.
+    const Bytes last = window.lastImage();
+    window.Resize(3, 3);
+    EXPECT_EQ(window.lastImage(), last);
+  }
+}
+
+// A frame that lies inside the player's frame can be written straight into
+// it: the rows at FrameOffsetInPlayer, the player's rows apart, must give
+// what FrameToPlayer's copy gives.
+TEST(Stage, AFrameInsideThePlayerIsWrittenStraightIntoIt) {
+  struct Case {
+    int32_t width, height;
+    StageFit fit;
+    bool inside;
+  };
+  const Case cases[] = {
+      {64, 36, StageFit::kCover, true}, {36, 64, StageFit::kCover, true}, {40, 30, StageFit::kCover, true},
+      {41, 29, StageFit::kCover, true}, {43, 30, StageFit::kCover, true}, {40, 29, StageFit::kCover, true},
+      {1, 1, StageFit::kCover, true},   {64, 36, StageFit::kStretch, true},
+      {40, 30, StageFit::kFit, true},   {64, 36, StageFit::kFit, false},  {36, 64, StageFit::kFit, false},
+  };
+  for (const Case& c : cases) {
+    const StageLayout stage = LayOutStage(c.width, c.height, c.fit);
+    EXPECT_EQ(FrameInsidePlayer(stage), c.inside) << c.width << "x" << c.height;
+    if (!FrameInsidePlayer(stage)) continue;
+    const Bytes frame = CoordinateFrame(c.width, c.height);
+    const size_t playerRow = size_t(stage.playerWidth) * 3;
+    Bytes copied(playerRow * size_t(stage.playerHeight), 0xEE);
+    FrameToPlayer(stage, frame.data(), copied.data(), true);
+    Bytes straight(copied.size(), 0);
+    for (int32_t row = 0; row < c.height; ++row) {
+      std::copy_n(frame.begin() + row * c.width * 3, c.width * 3,
+                  straight.begin() + FrameOffsetInPlayer(stage) + size_t(row) * playerRow);
+    }
+    EXPECT_EQ(straight, copied) << c.width << "x" << c.height;
+  }
 }
 
 TEST(MemoryWindow, NumbersEachSoundByItsRender) {

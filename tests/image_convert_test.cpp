@@ -13,6 +13,7 @@
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
 #include "support/counted_backend.h"
+#include "support/heap_picture.h"
 
 namespace tiko {
 namespace {
@@ -28,47 +29,11 @@ int StoredLuma(double y) { return static_cast<int>(std::trunc(y + 0.5)); }
 int StoredChroma(double c) { return std::min(255, static_cast<int>(std::trunc(c + 0.5)) + 128); }
 int Decoded(double value) { return static_cast<int>(std::trunc(std::clamp(value, 0.0, 255.0) + 0.5)); }
 
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-// A loaded picture whose block comes from the player's heap, as the
-// conversions expect; its block is given back with the object.
-struct Picture {
-  Image image{};
-
-  Picture(uint8_t format, int32_t width, int32_t height, uint8_t maskKind, const Bytes& pixels, const Bytes& mask) {
-    image.width = width;
-    image.height = height;
-    image.pixelFormat = format;
-    image.maskKind = maskKind;
-    image.pixelDataSize = static_cast<int32_t>(PixelDataSize(format, width, height));
-    image.maskDataSize = static_cast<int32_t>(MaskDataSize(maskKind, width, height));
-    image.totalSize = image.pixelDataSize + image.maskDataSize;
-    EXPECT_EQ(pixels.size(), size_t(image.pixelDataSize));
-    EXPECT_EQ(mask.size(), size_t(image.maskDataSize));
-    image.data = static_cast<uint8_t*>(MemAlloc(size_t(image.totalSize), 0));
-    std::copy(pixels.begin(), pixels.end(), image.data);
-    std::copy(mask.begin(), mask.end(), image.data + image.pixelDataSize);
-  }
-  // A picture of random bytes in `format`, with a random plane of `maskKind`.
-  Picture(uint8_t format, int32_t width, int32_t height, uint8_t maskKind = kMaskNone, uint32_t seed = 1)
-      : Picture(format, width, height, maskKind, RandomBytes(size_t(PixelDataSize(format, width, height)), seed),
-                RandomBytes(size_t(MaskDataSize(maskKind, width, height)), seed + 1)) {}
-  ~Picture() { MemFree(image.data); }
-  Picture(const Picture&) = delete;
-  Picture& operator=(const Picture&) = delete;
-
-  Bytes Pixels() const { return Bytes(image.data, image.data + image.pixelDataSize); }
-  Bytes Mask() const { return Bytes(image.data + image.pixelDataSize, image.data + image.totalSize); }
-  Bytes All() const { return Bytes(image.data, image.data + image.totalSize); }
-};
+using test::RandomBytes;
+using Picture = test::HeapPicture;
 
 Picture Bgr(int32_t width, int32_t height, const Bytes& pixels) {
-  return Picture(kFormatBgr24, width, height, kMaskNone, pixels, {});
+  return Picture(kFormatBgr24, width, height, kMaskNone, pixels);
 }
 
 // Every test gives back everything it took.
@@ -149,10 +114,10 @@ const DecodeCase kDecodes[] = {
 TEST_F(ImageConvertTest, DecodingClampsThenRounds) {
   for (const DecodeCase& c : kDecodes) {
     SCOPED_TRACE(::testing::Message() << "YUV " << int(c.y) << "," << int(c.u) << "," << int(c.v));
-    Picture p422(kFormatYuv422, 1, 1, kMaskNone, {c.y, c.u, 99, c.v}, {});
+    Picture p422(kFormatYuv422, 1, 1, kMaskNone, {c.y, c.u, 99, c.v});
     ASSERT_EQ(ConvertImage(&p422.image, kFormatBgr24), 1);
     EXPECT_EQ(p422.Pixels(), (Bytes{c.b, c.g, c.r}));
-    Picture p420(kFormatYuv420, 1, 1, kMaskNone, {c.y, c.u, c.v}, {});
+    Picture p420(kFormatYuv420, 1, 1, kMaskNone, {c.y, c.u, c.v});
     ASSERT_EQ(ConvertImage(&p420.image, kFormatBgr24), 1);
     EXPECT_EQ(p420.Pixels(), (Bytes{c.b, c.g, c.r}));
   }
@@ -291,7 +256,7 @@ TEST_F(ImageConvertTest, OddWidth422LeavesTheSpareByteOutOfEveryPixel) {
     }
   }
   // Whatever the seventh byte of a row holds, the way back ignores it.
-  Picture other(kFormatYuv422, 3, 2, kMaskNone, p.Pixels(), {});
+  Picture other(kFormatYuv422, 3, 2, kMaskNone, p.Pixels());
   other.image.data[6] = 0x00;
   other.image.data[14] = 0xFF;
   p.image.data[6] = 0xFF;
@@ -306,14 +271,14 @@ TEST_F(ImageConvertTest, OddWidth422LeavesTheSpareByteOutOfEveryPixel) {
 // between neighbours.
 TEST_F(ImageConvertTest, DecodingTakesTheNearestChroma) {
   // 4:2:2, 3 x 1: groups (Y0 U0 Y1 V0) (Y2 U1 - V1).
-  Picture p422(kFormatYuv422, 3, 1, kMaskNone, {128, 0, 128, 128, 128, 255, 7, 128}, {});
+  Picture p422(kFormatYuv422, 3, 1, kMaskNone, {128, 0, 128, 128, 128, 255, 7, 128});
   ASSERT_EQ(ConvertImage(&p422.image, kFormatBgr24), 1);
   // U 0: blue clamps to 0, green 128 + 44.032; U 255: blue 128 + 224.79 clamps.
   EXPECT_EQ(p422.Pixels(), (Bytes{0, 172, 128, 0, 172, 128, 255, 84, 128}));
   // 4:2:0, 3 x 3: sample (1, 1) serves pixel (2, 2) alone.
   Bytes yuv(9 + 4 + 4, 128);
   yuv[9 + 3] = 0;  // U of sample (1, 1)
-  Picture p420(kFormatYuv420, 3, 3, kMaskNone, yuv, {});
+  Picture p420(kFormatYuv420, 3, 3, kMaskNone, yuv);
   ASSERT_EQ(ConvertImage(&p420.image, kFormatBgr24), 1);
   const Bytes out = p420.Pixels();
   for (int i = 0; i < 9; ++i) {

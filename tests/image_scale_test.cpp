@@ -14,6 +14,7 @@
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
 #include "support/counted_backend.h"
+#include "support/heap_picture.h"
 #include "support/package_files.h"
 
 namespace tiko {
@@ -21,37 +22,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
-// A loaded picture outside any package, its block from the player's heap.
-struct Picture {
-  Image image{};
-
-  Picture(uint8_t format, int32_t width, int32_t height, uint8_t maskKind, const Bytes& bytes) {
-    image.width = width;
-    image.height = height;
-    image.pixelFormat = format;
-    image.maskKind = maskKind;
-    image.pixelDataSize = static_cast<int32_t>(PixelDataSize(format, width, height));
-    image.maskDataSize = static_cast<int32_t>(MaskDataSize(maskKind, width, height));
-    image.totalSize = image.pixelDataSize + image.maskDataSize;
-    EXPECT_EQ(bytes.size(), size_t(image.totalSize));
-    image.data = static_cast<uint8_t*>(MemAlloc(size_t(image.totalSize), 0));
-    std::copy(bytes.begin(), bytes.end(), image.data);
-  }
-  Picture(uint8_t format, int32_t width, int32_t height, uint8_t maskKind = kMaskNone, uint32_t seed = 1)
-      : Picture(format, width, height, maskKind,
-                RandomBytes(size_t(PixelDataSize(format, width, height) + MaskDataSize(maskKind, width, height)),
-                            seed)) {}
-  ~Picture() { MemFree(image.data); }
-  Picture(const Picture&) = delete;
-  Picture& operator=(const Picture&) = delete;
-};
+using test::RandomBytes;
+using Picture = test::HeapPicture;
 
 Bytes PixelsOf(const Image& image) { return Bytes(image.data, image.data + image.pixelDataSize); }
 Bytes MaskOf(const Image& image) {

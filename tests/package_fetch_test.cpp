@@ -13,6 +13,7 @@
 #include "package/fetch.h"
 #include "package/heap.h"
 #include "platform/testing/hooks.h"
+#include "support/heap_picture.h"
 #include "support/counted_backend.h"
 #include "support/package_files.h"
 
@@ -22,12 +23,7 @@ namespace {
 using authoring::PictureDesc;
 using Bytes = std::vector<uint8_t>;
 
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
+using test::RandomBytes;
 
 // The 11-byte block of three literals and a match of 9: 12 bytes "abc" x 4.
 const Bytes kSmallBlock = {0x0B, 0x00, 0x00, 0x00, 0x08, 0x00, 0x61, 0x62, 0x63, 0x07, 0x03};

@@ -127,20 +127,10 @@ inline authoring::PictureDesc SolidPicture(uint16_t width, uint16_t height, uint
 // and, with `place`, puts it at (x, y). Its script stays on it.
 inline ActorStep ShowStep(int16_t picture, int16_t width, int16_t height, bool place = false, int16_t x = 0,
                           int16_t y = 0) {
-  ActorStep s{};
-  s.flags = authoring::MakeStepFlags({.pictureChange = 1,
-                                      .width = kSizeSet,
-                                      .height = kSizeSet,
-                                      .x = place ? kPosSet : kPosKeep,
-                                      .y = place ? kPosSet : kPosKeep,
-                                      .opacity = kOpacitySet});
-  s.pictureIndex = picture;
-  s.width = width;
-  s.height = height;
-  s.x = x;
-  s.y = y;
-  s.opacity = 100;
-  return s;
+  const uint32_t position = place ? kPosSet : kPosKeep;
+  return authoring::MakeStep(
+      {.pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .x = position, .y = position, .opacity = kOpacitySet},
+      {.picture = picture, .x = x, .y = y, .width = width, .height = height, .opacity = 100});
 }
 
 // Stage units of a 16 x 12 pixel picture on a 320 x 240 frame.

@@ -13,6 +13,7 @@
 #include "image/layout.h"
 #include "package/heap.h"
 #include "simd_sets.h"
+#include "support/heap_picture.h"
 
 namespace tiko {
 namespace {
@@ -212,19 +213,9 @@ TEST(SimdConvert, PicturesConvertAlike) {
   constexpr uint8_t kKinds[] = {kMaskNone, kMaskBit, kMaskByte};
   auto convert = [&](int32_t set, uint8_t from, uint8_t to, int32_t w, int32_t h, uint8_t kind, const Bytes& bytes) {
     KernelSetScope scope(set);
-    Image image{};
-    image.width = w;
-    image.height = h;
-    image.pixelFormat = from;
-    image.maskKind = kind;
-    image.pixelDataSize = static_cast<int32_t>(PixelDataSize(from, w, h));
-    image.maskDataSize = static_cast<int32_t>(MaskDataSize(kind, w, h));
-    image.totalSize = image.pixelDataSize + image.maskDataSize;
-    image.data = static_cast<uint8_t*>(MemAlloc(bytes.size(), 0));
-    if (!bytes.empty()) std::memcpy(image.data, bytes.data(), bytes.size());
-    EXPECT_EQ(ConvertImage(&image, to), 1);
-    Bytes out(image.data, image.data + image.totalSize);
-    MemFree(image.data);
+    test::HeapPicture picture(from, w, h, kind, bytes);
+    EXPECT_EQ(ConvertImage(&picture.image, to), 1);
+    const Bytes out = picture.All();
     return out;
   };
   for (int32_t set : FastKernelSets()) {

@@ -10,6 +10,7 @@
 #include "image/scale.h"
 #include "package/heap.h"
 #include "simd_sets.h"
+#include "support/heap_picture.h"
 
 namespace tiko {
 namespace {
@@ -181,24 +182,14 @@ TEST(SimdScale, PicturesAlike) {
   auto resize = [](int32_t set, uint8_t format, uint8_t kind, int32_t sw, int32_t sh, const Bytes& bytes, int32_t dw,
                    int32_t dh) {
     KernelSetScope scope(set);
-    Image image{};
-    image.width = sw;
-    image.height = sh;
-    image.pixelFormat = format;
-    image.maskKind = kind;
-    image.pixelDataSize = static_cast<int32_t>(PixelDataSize(format, sw, sh));
-    image.maskDataSize = static_cast<int32_t>(MaskDataSize(kind, sw, sh));
-    image.totalSize = image.pixelDataSize + image.maskDataSize;
-    image.data = static_cast<uint8_t*>(MemAlloc(bytes.size(), 0));
-    if (!bytes.empty()) std::memcpy(image.data, bytes.data(), bytes.size());
-    Image* copy = ResizeImage(nullptr, &image, dw, dh, 1);
+    test::HeapPicture picture(format, sw, sh, kind, bytes);
+    Image* copy = ResizeImage(nullptr, &picture.image, dw, dh, 1);
     Bytes out;
     if (copy != nullptr) {
       out.assign(copy->data, copy->data + copy->totalSize);
       MemFree(copy->data);
       MemFree(copy);
     }
-    MemFree(image.data);
     return out;
   };
   // Reductions by a whole factor and unchanged sizes (rows that are copies),

@@ -15,6 +15,7 @@
 #include "host/media/audio.h"
 #include "host/media/common.h"
 #include "host/media/cue_mix.h"
+#include "host/media/input.h"
 #include "support/render_media.h"
 #include "support/disc_package.h"
 #include "support/run_tool.h"
@@ -511,6 +512,46 @@ TEST(ToolMedia, TheProgressBarEndsAtAHundredPercentOnItsOwnLine) {
   const std::string finalLine = text.substr(last);
   EXPECT_NE(finalLine.find("100%  30/30 frames"), std::string::npos) << finalLine;
   EXPECT_NE(finalLine.find('\n'), std::string::npos) << finalLine;
+}
+
+// Frames converted straight into a caller's buffer, rows any distance
+// apart, are the frames FrameAt hands out: new frames, frames shown again
+// (an output faster than its input), pictures, and the end.
+TEST(VideoInput, FramesWrittenIntoAnyRowsAreTheFramesHandedOut) {
+  TempDir dir;
+  const std::string picture = WriteSplitPicture(dir, 30, 20);
+  struct Case {
+    std::string spec;
+    int32_t width, height;
+    double rate;
+    bool picture;
+  };
+  const Case cases[] = {{"testsrc=size=48x36:rate=10:duration=1", 0, 0, 25, false},
+                        {"testsrc=size=48x36:rate=10:duration=1", 33, 17, 7, false},
+                        {picture, 0, 0, 25, true}};
+  for (const Case& c : cases) {
+    media::VideoInput handed = c.picture ? media::VideoInput::OpenPicture(c.spec, c.width, c.height)
+                                         : media::VideoInput::Open(c.spec, c.width, c.height, c.rate);
+    media::VideoInput written = c.picture ? media::VideoInput::OpenPicture(c.spec, c.width, c.height)
+                                          : media::VideoInput::Open(c.spec, c.width, c.height, c.rate);
+    const size_t rowBytes = size_t(handed.width()) * 3;
+    const size_t stride = rowBytes + 5;
+    int frames = 0;
+    for (; frames < 40; ++frames) {
+      const double time = frames / c.rate;
+      const std::vector<uint8_t>* frame = handed.FrameAt(time, c.rate);
+      std::vector<uint8_t> buffer(stride * size_t(handed.height()) + 2, 0xA5);
+      const bool got = written.FrameInto(time, c.rate, buffer.data() + 2, stride);
+      ASSERT_EQ(got, frame != nullptr) << c.spec << " frame " << frames;
+      if (!got) break;
+      for (int32_t row = 0; row < handed.height(); ++row) {
+        const uint8_t* at = buffer.data() + 2 + stride * size_t(row);
+        ASSERT_TRUE(std::equal(at, at + rowBytes, frame->data() + rowBytes * size_t(row))) << c.spec << " row " << row;
+        EXPECT_TRUE(std::all_of(at + rowBytes, at + stride, [](uint8_t b) { return b == 0xA5; })) << "past the row";
+      }
+    }
+    EXPECT_EQ(frames, c.picture ? 40 : int(c.rate)) << c.spec;
+  }
 }
 
 // The live mix: every stretch of the timeline pulled, in blocks of any size,

@@ -226,19 +226,9 @@ std::string WriteOverlayPackage(const test::TempDir& dir, const std::string& nam
     picture.stored[i + 2] = red;
   }
   desc.pictures = {picture};
-  ActorStep show{};
-  show.flags = authoring::MakeStepFlags({.pictureChange = 1,
-                                         .width = kSizeSet,
-                                         .height = kSizeSet,
-                                         .x = kPosSet,
-                                         .y = kPosSet,
-                                         .opacity = kOpacitySet,
-                                         .altAdvance = kAltAdvanceNone});
-  show.width = 4000;
-  show.height = 4000;
-  show.x = 3000;
-  show.y = 3000;
-  show.opacity = 100;
+  ActorStep show = authoring::MakeStep({.pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .x = kPosSet,
+                                         .y = kPosSet, .opacity = kOpacitySet, .altAdvance = kAltAdvanceNone},
+                                        {.x = 3000, .y = 3000, .width = 4000, .height = 4000, .opacity = 100});
   show.cueMarker = kCueMarker;
   std::memcpy(show.cueName, "hit", 3);
   ActorStep stay{};

@@ -151,18 +151,26 @@ struct VideoInput::State {
 
 namespace {
 
+// Converts a decoded picture into `bottomUp`, the player's row order, whose
+// rows lie rowBytes apart.
 void ScaleToBottomUp(VideoInput::State& s, const uint8_t* const planes[], const int strides[], int width, int height,
-                     AVPixelFormat format) {
+                     AVPixelFormat format, uint8_t* bottomUp, size_t rowBytes) {
   SwsContext* scaler = sws_getCachedContext(s.scaler.release(), width, height, format, s.width, s.height,
                                             AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
   s.scaler.reset(scaler);
   if (scaler == nullptr) throw MediaError("unsupported input " + s.name + ": cannot convert its pictures");
-  const int rowBytes = s.width * kBytesPerPixel;
-  s.pixels.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(s.height));
-  // The player's frames are bottom-up: write the rows from the last one up.
-  uint8_t* lastRow[4] = {s.pixels.data() + static_cast<size_t>(rowBytes) * static_cast<size_t>(s.height - 1)};
-  const int upward[4] = {-rowBytes};
+  // Written from the last row up.
+  uint8_t* lastRow[4] = {bottomUp + rowBytes * static_cast<size_t>(s.height - 1)};
+  const int upward[4] = {-static_cast<int>(rowBytes)};
   sws_scale(scaler, planes, strides, 0, height, lastRow, upward);
+}
+
+// The same into the input's own picture buffer.
+void ScaleToBottomUp(VideoInput::State& s, const uint8_t* const planes[], const int strides[], int width, int height,
+                     AVPixelFormat format) {
+  const size_t rowBytes = static_cast<size_t>(s.width) * kBytesPerPixel;
+  s.pixels.resize(rowBytes * static_cast<size_t>(s.height));
+  ScaleToBottomUp(s, planes, strides, width, height, format, s.pixels.data(), rowBytes);
 }
 
 // A damaged sound packet is skipped and counted; the sound goes on with the
@@ -419,9 +427,11 @@ int64_t VideoInput::skippedSoundPackets() const { return state_->skippedSound; }
 
 bool VideoInput::hasAudio() const { return state_->audio != nullptr; }
 
-const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
-  State& s = *state_;
-  if (s.kind == InputKind::kPicture) return &s.pixels;
+namespace {
+
+// Moves the input on to the frame it shows at `time`; false once it has
+// ended. See FrameAt.
+bool AdvanceTo(VideoInput::State& s, double time, double rate) {
   // An input frame stands for the output frames whose times lie within half
   // a frame of it or after it, until the next input frame: half an output
   // frame when the output is faster, half an input frame when slower (so a
@@ -430,7 +440,7 @@ const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
   const double slack = 0.5 / std::max(rate, inputRate);
   if (!s.current) {
     s.current = NextVideoFrame(s);
-    if (!s.current) return nullptr;
+    if (!s.current) return false;
     s.currentConverted = false;
   }
   while (true) {
@@ -445,14 +455,42 @@ const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
   }
   if (s.videoEnded) {
     const double lastEnds = s.current->time + 1.0 / inputRate;
-    if (time + slack >= lastEnds) return nullptr;
+    if (time + slack >= lastEnds) return false;
   }
+  return true;
+}
+
+}  // namespace
+
+const std::vector<uint8_t>* VideoInput::FrameAt(double time, double rate) {
+  State& s = *state_;
+  if (s.kind == InputKind::kPicture) return &s.pixels;
+  if (!AdvanceTo(s, time, rate)) return nullptr;
   if (!s.currentConverted) {
     const AVFrame& f = *s.current->frame;
     ScaleToBottomUp(s, f.data, f.linesize, f.width, f.height, static_cast<AVPixelFormat>(f.format));
     s.currentConverted = true;
   }
   return &s.pixels;
+}
+
+bool VideoInput::FrameInto(double time, double rate, uint8_t* bottomUp, size_t rowBytes) {
+  State& s = *state_;
+  const size_t pictureRow = static_cast<size_t>(s.width) * kBytesPerPixel;
+  if (s.kind == InputKind::kPicture || s.currentConverted) {
+    // A picture, or a frame shown once more: its converted copy is at hand.
+    const std::vector<uint8_t>* frame = FrameAt(time, rate);
+    if (frame == nullptr) return false;
+    for (int32_t row = 0; row < s.height; ++row) {
+      std::memcpy(bottomUp + rowBytes * static_cast<size_t>(row), frame->data() + pictureRow * static_cast<size_t>(row),
+                  pictureRow);
+    }
+    return true;
+  }
+  if (!AdvanceTo(s, time, rate)) return false;
+  const AVFrame& f = *s.current->frame;
+  ScaleToBottomUp(s, f.data, f.linesize, f.width, f.height, static_cast<AVPixelFormat>(f.format), bottomUp, rowBytes);
+  return true;
 }
 
 std::vector<float> VideoInput::TakeAudio(double endTime) {

@@ -62,6 +62,11 @@ class VideoInput {
   // an output of `rate` frames a second: bottom-up BGR24 of the size asked
   // for at open, valid until the next call; null once the input has ended.
   const std::vector<uint8_t>* FrameAt(double time, double rate);
+  // The same picture converted straight into `bottomUp`, whose rows lie
+  // `rowBytes` apart (at least the width's 3 bytes a pixel): a host that
+  // lays the frame into a larger one saves a copy. False once the input has
+  // ended.
+  bool FrameInto(double time, double rate, uint8_t* bottomUp, size_t rowBytes);
 
   // The input's sound from its first frame's time to `endTime` seconds, in
   // the mix format (reading on as far as needed); empty when it has none.

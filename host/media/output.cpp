@@ -12,6 +12,7 @@ extern "C" {
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <optional>
 #include <mutex>
 #include <thread>
@@ -196,69 +197,94 @@ void Encode(AVCodecContext* encoder, const AVFrame* frame, AVFormatContext* muxe
   DrainEncoder(encoder, muxer, stream, packet, shownName);
 }
 
-// The sound track's encoder, fed from the mix.
-struct SoundTrack {
+// The sound track encoded by itself, into packets in the encoder's time
+// base (one sample frame a tick): it runs beside the video encoder's last
+// frames, and the packets are laid in with the video afterwards.
+struct EncodedSound {
   CodecContextPtr encoder;
-  AVStream* stream = nullptr;
-  ResamplerPtr convert;
-  FramePtr frame;
-  int64_t next = 0;  // the next sample frame of the mix to encode
+  std::vector<PacketPtr> packets;
 };
 
-SoundTrack OpenSoundTrack(AVFormatContext* muxer, const std::string& shownName) {
-  const AVCodec* codec = PreferredEncoder(muxer->oformat->audio_codec);
+CodecContextPtr OpenSoundEncoder(const AVOutputFormat* format, const std::string& shownName) {
+  const AVCodec* codec = PreferredEncoder(format->audio_codec);
   if (codec == nullptr) throw MediaError("cannot write " + shownName + ": no encoder for its sound");
-  SoundTrack track;
-  track.encoder.reset(avcodec_alloc_context3(codec));
-  if (!track.encoder) throw std::bad_alloc();
-  AVCodecContext* e = track.encoder.get();
+  CodecContextPtr encoder(avcodec_alloc_context3(codec));
+  if (!encoder) throw std::bad_alloc();
+  AVCodecContext* e = encoder.get();
   e->sample_rate = kMixRate;
   av_channel_layout_default(&e->ch_layout, kMixChannels);
   e->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
   e->bit_rate = kAudioBitRate;
   e->time_base = AVRational{1, kMixRate};
-  if ((muxer->oformat->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  int status = avcodec_open2(e, codec, nullptr);
+  if ((format->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const int status = avcodec_open2(e, codec, nullptr);
   if (status < 0) throw MediaError("cannot write " + shownName + ": cannot encode its sound: " + AvErrorText(status));
-  track.stream = avformat_new_stream(muxer, nullptr);
-  if (track.stream == nullptr) throw std::bad_alloc();
-  track.stream->time_base = e->time_base;
-  avcodec_parameters_from_context(track.stream->codecpar, e);
-
-  SwrContext* raw = nullptr;
-  status = swr_alloc_set_opts2(&raw, &e->ch_layout, e->sample_fmt, kMixRate, &e->ch_layout, AV_SAMPLE_FMT_FLT, kMixRate,
-                               0, nullptr);
-  track.convert.reset(raw);
-  if (status >= 0) status = swr_init(raw);
-  if (status < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(status));
-  track.frame = NewFrame();
-  return track;
+  return encoder;
 }
 
-// Encodes the mix up to sample frame `until` (whole encoder frames; the last
-// one padded with silence).
-void EncodeSound(SoundTrack& track, const std::vector<float>& mix, int64_t until, AVFormatContext* muxer,
-                 AVPacket* packet, const std::string& shownName) {
-  AVCodecContext* e = track.encoder.get();
+// Keeps every packet the sound encoder has ready.
+void TakeSoundPackets(EncodedSound& sound, const std::string& shownName) {
+  while (true) {
+    PacketPtr packet = NewPacket();
+    const int status = avcodec_receive_packet(sound.encoder.get(), packet.get());
+    if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return;
+    if (status < 0) throw MediaError("cannot encode " + shownName + ": " + AvErrorText(status));
+    sound.packets.push_back(std::move(packet));
+  }
+}
+
+// Encodes the whole mix, in whole encoder frames (the last one padded with
+// silence).
+EncodedSound EncodeSoundTrack(const AVOutputFormat* format, const std::vector<float>& mix,
+                              const std::string& shownName) {
+  EncodedSound sound{OpenSoundEncoder(format, shownName), {}};
+  AVCodecContext* e = sound.encoder.get();
+  SwrContext* raw = nullptr;
+  int status = swr_alloc_set_opts2(&raw, &e->ch_layout, e->sample_fmt, kMixRate, &e->ch_layout, AV_SAMPLE_FMT_FLT,
+                                   kMixRate, 0, nullptr);
+  const ResamplerPtr convert(raw);
+  if (status >= 0) status = swr_init(raw);
+  if (status < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(status));
+
   const int frameSize = e->frame_size > 0 ? e->frame_size : kDefaultAudioFrame;
   const auto total = static_cast<int64_t>(mix.size() / kMixChannels);
   std::vector<float> chunk(static_cast<size_t>(frameSize) * kMixChannels);
-  while (track.next < std::min(until, total)) {
-    AVFrame* f = track.frame.get();
+  FramePtr frame = NewFrame();
+  for (int64_t next = 0; next < total; next += frameSize) {
+    AVFrame* f = frame.get();
     av_frame_unref(f);
     f->nb_samples = frameSize;
     f->format = e->sample_fmt;
     f->sample_rate = kMixRate;
     av_channel_layout_copy(&f->ch_layout, &e->ch_layout);
     if (av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
-    const int64_t count = std::min<int64_t>(frameSize, total - track.next);
+    const int64_t count = std::min<int64_t>(frameSize, total - next);
     std::fill(chunk.begin(), chunk.end(), 0.0f);
-    std::copy_n(mix.begin() + track.next * kMixChannels, count * kMixChannels, chunk.begin());
+    std::copy_n(mix.begin() + next * kMixChannels, count * kMixChannels, chunk.begin());
     const auto* in = reinterpret_cast<const uint8_t*>(chunk.data());
-    swr_convert(track.convert.get(), f->data, frameSize, &in, frameSize);
-    f->pts = track.next;
-    track.next += frameSize;
-    Encode(e, f, muxer, track.stream, packet, shownName);
+    swr_convert(convert.get(), f->data, frameSize, &in, frameSize);
+    f->pts = next;
+    status = avcodec_send_frame(e, f);
+    if (status < 0) throw MediaError("cannot encode " + shownName + ": " + AvErrorText(status));
+    TakeSoundPackets(sound, shownName);
+  }
+  status = avcodec_send_frame(e, nullptr);
+  if (status < 0 && status != AVERROR_EOF) throw MediaError("cannot encode " + shownName + ": " + AvErrorText(status));
+  TakeSoundPackets(sound, shownName);
+  return sound;
+}
+
+// Writes the sound packets, from `next` on, that start before sample frame
+// `until`.
+void WriteSoundPackets(EncodedSound& sound, size_t& next, int64_t until, AVFormatContext* muxer, AVStream* stream,
+                       const std::string& shownName) {
+  for (; next < sound.packets.size(); ++next) {
+    AVPacket* packet = sound.packets[next].get();
+    if (packet->pts != AV_NOPTS_VALUE && packet->pts >= until) return;
+    av_packet_rescale_ts(packet, sound.encoder->time_base, stream->time_base);
+    packet->stream_index = stream->index;
+    const int written = av_interleaved_write_frame(muxer, packet);
+    if (written < 0) throw MediaError("cannot write " + shownName + ": " + AvErrorText(written));
   }
 }
 
@@ -450,7 +476,7 @@ void EndContainer(VideoOutput::State& s) {
 
 // Copies the video written so far into the output's final file, adding the
 // sound track.
-void AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
+void AddSound(VideoOutput::State& s, EncodedSound* sound) {
   AVFormatContext* raw = nullptr;
   int status = avformat_open_input(&raw, s.writing->writePath().c_str(), nullptr, nullptr);
   if (status < 0) throw MediaError("cannot read back the video of " + s.path + ": " + AvErrorText(status));
@@ -466,8 +492,13 @@ void AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
   to->codecpar->codec_tag = 0;
   to->time_base = from->time_base;
   to->avg_frame_rate = s.frameRate;
-  std::optional<SoundTrack> track;
-  if (sound != nullptr) track = OpenSoundTrack(muxer.get(), s.path);
+  AVStream* track = nullptr;
+  if (sound != nullptr) {
+    track = avformat_new_stream(muxer.get(), nullptr);
+    if (track == nullptr) throw std::bad_alloc();
+    track->time_base = sound->encoder->time_base;
+    if (avcodec_parameters_from_context(track->codecpar, sound->encoder.get()) < 0) throw std::bad_alloc();
+  }
 
   AVDictionary* options = nullptr;
   // MP4 and MOV players can start before the whole file is there.
@@ -477,23 +508,20 @@ void AddSound(VideoOutput::State& s, const std::vector<float>* sound) {
   if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
 
   PacketPtr packet = NewPacket();
-  PacketPtr soundPacket = NewPacket();
+  size_t nextSound = 0;
   while (av_read_frame(video.get(), packet.get()) >= 0) {
-    if (track) {
+    if (track != nullptr) {
       const int64_t when = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
       const double seconds = when == AV_NOPTS_VALUE ? 0.0 : when * av_q2d(from->time_base);
       const auto until = static_cast<int64_t>((seconds + kAudioLeadSeconds) * kMixRate);
-      EncodeSound(*track, *sound, until, muxer.get(), soundPacket.get(), s.path);
+      WriteSoundPackets(*sound, nextSound, until, muxer.get(), track, s.path);
     }
     av_packet_rescale_ts(packet.get(), from->time_base, to->time_base);
     packet->stream_index = to->index;
     status = av_interleaved_write_frame(muxer.get(), packet.get());
     if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
   }
-  if (track) {
-    EncodeSound(*track, *sound, INT64_MAX, muxer.get(), soundPacket.get(), s.path);
-    Encode(track->encoder.get(), nullptr, muxer.get(), track->stream, soundPacket.get(), s.path);
-  }
+  if (track != nullptr) WriteSoundPackets(*sound, nextSound, INT64_MAX, muxer.get(), track, s.path);
   status = av_write_trailer(muxer.get());
   if (status < 0) throw MediaError("cannot write " + s.path + ": " + AvErrorText(status));
 }
@@ -576,9 +604,17 @@ void VideoOutput::Finish(const std::vector<float>& sound) {
   State& s = *state_;
   if (s.kind == OutputKind::kPictures) s.pictures->Finish();
   if (s.kind != OutputKind::kPictures) {
+    // The sound is encoded while the video encoder works off the frames it
+    // still holds.
+    std::future<EncodedSound> encoding;
+    if (s.kind == OutputKind::kVideo && takesSound() && !sound.empty()) {
+      encoding = std::async(std::launch::async, [&] { return EncodeSoundTrack(s.format, sound, s.path); });
+    }
     EndContainer(s);
+    std::optional<EncodedSound> encoded;
+    if (encoding.valid()) encoded = encoding.get();
     if (s.kind == OutputKind::kVideo) {
-      AddSound(s, takesSound() && !sound.empty() ? &sound : nullptr);
+      AddSound(s, encoded ? &*encoded : nullptr);
       s.final->Commit();
     } else {
       s.writing->Commit();

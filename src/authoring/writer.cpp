@@ -35,6 +35,20 @@ uint32_t MakeStepFlags(const StepModes& m) {
   return f;
 }
 
+ActorStep MakeStep(const StepModes& modes, const StepValues& v) {
+  ActorStep s{};
+  s.flags = MakeStepFlags(modes);
+  s.pictureIndex = v.picture;
+  s.x = v.x;
+  s.y = v.y;
+  s.width = v.width;
+  s.height = v.height;
+  s.opacity = v.opacity;
+  s.advanceParam = v.advanceParam;
+  s.altAdvanceParam = v.altAdvanceParam;
+  return s;
+}
+
 PictureDesc MakePicture(uint8_t format, uint8_t maskKind, uint16_t width, uint16_t height,
                         std::vector<uint8_t> data, bool compress) {
   const int64_t pixelSize = PixelDataSize(format, width, height);

@@ -107,6 +107,14 @@ struct StepModes {
 };
 uint32_t MakeStepFlags(const StepModes& modes);
 
+// A step's numbers besides its flags, for steps written in code.
+struct StepValues {
+  int16_t picture = 0, x = 0, y = 0, width = 0, height = 0;
+  int8_t opacity = 0;
+  int16_t advanceParam = 0, altAdvanceParam = 0;
+};
+ActorStep MakeStep(const StepModes& modes, const StepValues& values = {});
+
 // Reads a whole file; throws PackageError naming the file on failure.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

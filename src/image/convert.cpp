@@ -197,32 +197,31 @@ const ConvertKernels& ConvertKernelsOf(int32_t set) {
   return ChooseKernels(set, kConvertKernelsRef, ConvertKernelsX86);
 }
 
-int32_t BgrToYuv422(Image* image) {
+namespace {
+
+// The 4:2:2 conversions, one row of `from` to one row of `to` at a time.
+using RowKernel = void (*)(const uint8_t* in, int32_t width, uint8_t* out);
+
+int32_t ConvertRowByRow(Image* image, uint8_t from, uint8_t to, RowKernel ConvertKernels::*kernel) {
   int32_t pixelSize = 0;
-  uint8_t* block = BeginConversion(*image, kFormatBgr24, kFormatYuv422, &pixelSize);
+  uint8_t* block = BeginConversion(*image, from, to, &pixelSize);
   if (block == nullptr) return 0;
-  const size_t inRow = size_t(RowSize(kFormatBgr24, image->width));
-  const size_t outRow = size_t(RowSize(kFormatYuv422, image->width));
-  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
-  for (int32_t y = 0; y < image->height; ++y) {
-    kernels.bgrRowToYuv422(image->data + y * inRow, image->width, block + y * outRow);
-  }
-  FinishConversion(image, block, pixelSize, kFormatYuv422);
+  const size_t inRow = size_t(RowSize(from, image->width));
+  const size_t outRow = size_t(RowSize(to, image->width));
+  const RowKernel row = ConvertKernelsOf(ActiveKernelSet()).*kernel;
+  for (int32_t y = 0; y < image->height; ++y) row(image->data + y * inRow, image->width, block + y * outRow);
+  FinishConversion(image, block, pixelSize, to);
   return 1;
 }
 
+}  // namespace
+
+int32_t BgrToYuv422(Image* image) {
+  return ConvertRowByRow(image, kFormatBgr24, kFormatYuv422, &ConvertKernels::bgrRowToYuv422);
+}
+
 int32_t Yuv422ToBgr(Image* image) {
-  int32_t pixelSize = 0;
-  uint8_t* block = BeginConversion(*image, kFormatYuv422, kFormatBgr24, &pixelSize);
-  if (block == nullptr) return 0;
-  const size_t inRow = size_t(RowSize(kFormatYuv422, image->width));
-  const size_t outRow = size_t(RowSize(kFormatBgr24, image->width));
-  const ConvertKernels& kernels = ConvertKernelsOf(ActiveKernelSet());
-  for (int32_t y = 0; y < image->height; ++y) {
-    kernels.yuv422RowToBgr(image->data + y * inRow, image->width, block + y * outRow);
-  }
-  FinishConversion(image, block, pixelSize, kFormatBgr24);
-  return 1;
+  return ConvertRowByRow(image, kFormatYuv422, kFormatBgr24, &ConvertKernels::yuv422RowToBgr);
 }
 
 int32_t BgrToYuv420(Image* image) {

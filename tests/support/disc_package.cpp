@@ -15,16 +15,10 @@ authoring::PackageDesc DiscPackage() {
   }
   authoring::PackageDesc desc;
   desc.pictures = {authoring::MakePicture(kFormatBgr24, kMaskBit, kSide, kSide, std::move(data), false)};
-  ActorStep show{};
-  show.flags = authoring::MakeStepFlags({.pictureChange = 1,
-                                         .width = kSizeSet,
-                                         .height = kSizeProportional,
-                                         .x = kPosSet,
-                                         .y = kPosSet,
-                                         .altAdvance = kAltAdvanceNone});
-  show.width = kStageWidth / 5;
-  show.x = kStageWidth / 2 - kStageWidth / 10;
-  show.y = kStageHeight / 2 - kStageWidth / 10;
+  const ActorStep show = authoring::MakeStep(
+      {.pictureChange = 1, .width = kSizeSet, .height = kSizeProportional, .x = kPosSet, .y = kPosSet,
+       .altAdvance = kAltAdvanceNone},
+      {.x = kStageWidth / 2 - kStageWidth / 10, .y = kStageHeight / 2 - kStageWidth / 10, .width = kStageWidth / 5});
   desc.actors = {{u"disc", 0, {show}}};
   return desc;
 }

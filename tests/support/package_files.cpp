@@ -47,22 +47,14 @@ std::u16string Wide(const std::string& path) { return std::u16string(path.begin(
 Status Load(const std::string& path, Package** slot) { return LoadPackage(Wide(path).c_str(), slot); }
 
 authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t maskKind, uint32_t seed) {
-  authoring::PictureDesc p;
   const uint32_t pixels = uint32_t{width} * height;
-  p.entry.pixelFormat = kFormatBgr24;
-  p.entry.maskKind = maskKind;
-  p.entry.width = width;
-  p.entry.height = height;
-  p.entry.pixelDataSize = pixels * 3;
-  p.entry.maskDataSize = (maskKind * pixels + 7) / 8;
-  p.entry.totalSize = p.entry.pixelDataSize + p.entry.maskDataSize;
-  p.stored.resize(p.entry.totalSize);
+  std::vector<uint8_t> data(pixels * 3 + (maskKind * pixels + 7) / 8);
   uint32_t state = seed * 2654435761u + 1;
-  for (auto& byte : p.stored) {
+  for (auto& byte : data) {
     state = state * 1664525u + 1013904223u;
     byte = static_cast<uint8_t>(state >> 24);
   }
-  return p;
+  return authoring::MakePicture(kFormatBgr24, maskKind, width, height, std::move(data), false);
 }
 
 authoring::PictureDesc PatternPicture(uint8_t format, uint8_t maskKind, uint16_t width, uint16_t height,

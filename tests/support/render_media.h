@@ -194,18 +194,10 @@ inline ActorStep Step(const authoring::StepModes& modes) {
 inline authoring::PackageDesc FlashPackage(int16_t waitRenders, const char* cue) {
   authoring::PackageDesc desc;
   desc.pictures = {Solid(0, 0, 255)};
-  ActorStep wait = Step({.advance = kAdvanceRepeat,
-                         .pictureChange = 1,
-                         .width = kSizeSet,
-                         .height = kSizeSet,
-                         .x = kPosSet,
-                         .y = kPosSet,
-                         .opacity = kOpacitySet,
-                         .altAdvance = kAltAdvanceNone});
-  wait.width = kStageWidth;
-  wait.height = kStageHeight;
-  wait.opacity = 0;
-  wait.advanceParam = waitRenders;
+  const ActorStep wait = authoring::MakeStep(
+      {.advance = kAdvanceRepeat, .pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .x = kPosSet,
+       .y = kPosSet, .opacity = kOpacitySet, .altAdvance = kAltAdvanceNone},
+      {.width = kStageWidth, .height = kStageHeight, .opacity = 0, .advanceParam = waitRenders});
   ActorStep flash = Step({.advance = kAdvanceHide, .opacity = kOpacitySet, .altAdvance = kAltAdvanceNone});
   flash.opacity = 100;
   flash.cueMarker = kCueMarker;

@@ -41,20 +41,9 @@ GetInterface Factory() {
 // A step that shows picture 0 at stage (x, y), width x height units, opaque;
 // the script stays on it.
 ActorStep StillStep(int16_t x, int16_t y, int16_t width, int16_t height) {
-  ActorStep s{};
-  s.flags = authoring::MakeStepFlags({.pictureChange = 1,
-                                      .width = kSizeSet,
-                                      .height = kSizeSet,
-                                      .x = kPosSet,
-                                      .y = kPosSet,
-                                      .opacity = kOpacitySet});
-  s.pictureIndex = 0;
-  s.x = x;
-  s.y = y;
-  s.width = width;
-  s.height = height;
-  s.opacity = 100;
-  return s;
+  return authoring::MakeStep(
+      {.pictureChange = 1, .width = kSizeSet, .height = kSizeSet, .x = kPosSet, .y = kPosSet, .opacity = kOpacitySet},
+      {.x = x, .y = y, .width = width, .height = height, .opacity = 100});
 }
 
 // One actor: a 16 x 12 box of one colour, standing still on a 320 x 240 frame.

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "package/format.h"
-#include "pictures.h"
+#include "host/packages/pictures.h"
 
 namespace tiko::tool {
 namespace {
@@ -46,7 +46,7 @@ class Canvas {
         out[3] = static_cast<uint8_t>(a);
       }
     }
-    return PictureFromRgba(rgba, layout, mask, 128, compress);
+    return packages::PictureFromRgba(rgba, layout, mask, 128, compress);
   }
 
  private:

@@ -30,12 +30,13 @@ EyeSource EyeSource::Open(const std::string& mode) {
   return source;
 }
 
-host::FrameEyes EyeSource::See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height) {
+host::FrameEyes EyeSource::See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height,
+                              size_t rowBytes) {
   host::FrameEyes eyes;
   if (table_) {
     if (const auto found = table_->find(index); found != table_->end()) eyes = found->second;
   } else if (detector_ && bottomUp != nullptr) {
-    const host::BgrView view{bottomUp, width, height, int64_t{width} * kBytesPerPixel, true};
+    const host::BgrView view{bottomUp, width, height, static_cast<int64_t>(rowBytes), true};
     const host::EyeResult result = detector_->Feed(view);
     eyes.eyes.assign(result.eyes, result.eyes + result.count);
   }

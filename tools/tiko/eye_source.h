@@ -29,8 +29,9 @@ class EyeSource {
   static EyeSource Open(const std::string& mode);
 
   // The eyes on frame `index` (from 0), which shows `bottomUp` (null for a
-  // frame without a picture of its own), in the eye space over the frame.
-  host::FrameEyes See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height);
+  // frame without a picture of its own) with rows rowBytes apart, in the eye
+  // space over the frame.
+  host::FrameEyes See(int64_t index, const uint8_t* bottomUp, int32_t width, int32_t height, size_t rowBytes);
   // The reports for the player for those eyes, in its eye space; the player
   // renders once after each such call.
   std::vector<host::EyePoint> Reports(const host::FrameEyes& eyes, const host::StageLayout& stage);

@@ -65,33 +65,20 @@ void FileRoles::WritesNumbered(const std::string& option, const std::string& pat
 
 void FileRoles::Check() const {
   // A numbered output is checked against every existing file it could name.
-  std::vector<Role> written;
+  std::vector<host::FileRole> reads;
+  std::vector<host::FileRole> written;
+  for (const Role& r : reads_) reads.push_back({r.option, r.path});
   for (const Role& w : writes_) {
     if (!w.numbered) {
-      written.push_back(w);
+      written.push_back({w.option, w.path});
       continue;
     }
-    for (const std::string& file : host::NumberedFiles(w.path)) written.push_back(Role{w.option, file, false});
+    for (const std::string& file : host::NumberedFiles(w.path)) written.push_back({w.option, file});
   }
-  const auto same = [](const Role& w, const Role& other) {
-    return UsageError(w.option + ": " + w.path + " is the same file as " + other.option + " " + other.path +
-                      "; choose another name");
-  };
-  // Each path is looked up once: an unpack names thousands of files.
-  const auto identities = [](const std::vector<Role>& roles) {
-    std::vector<host::FileIdentity> ids;
-    for (const Role& role : roles) ids.push_back(host::IdentityOf(role.path));
-    return ids;
-  };
-  const std::vector<host::FileIdentity> readIds = identities(reads_);
-  const std::vector<host::FileIdentity> writtenIds = identities(written);
-  for (size_t i = 0; i < written.size(); ++i) {
-    for (size_t r = 0; r < reads_.size(); ++r) {
-      if (readIds[r] == writtenIds[i]) throw same(written[i], reads_[r]);
-    }
-    for (size_t j = 0; j < i; ++j) {
-      if (writtenIds[j] == writtenIds[i]) throw same(written[i], written[j]);
-    }
+  try {
+    host::RefuseSameFiles(reads, written);
+  } catch (const host::SameFileError& e) {
+    throw UsageError(e.what());
   }
   for (const Role& w : writes_) host::CheckWritable(w.path);
 }

@@ -81,6 +81,11 @@ host::StageFit ParseStage(const std::string& option, const std::string& text) {
   throw UsageError(option + ": expected " + Alternatives({"cover", "fit", "stretch"}) + ", not \"" + text + "\"");
 }
 
+void AddEyesOption(CLI::App& command, std::string* eyes) {
+  command.add_option("--eyes", *eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
+      ->capture_default_str();
+}
+
 void AddFrameOptions(CLI::App& command, std::string* size, std::string* stage, std::string* rate) {
   command.add_option("--size", *size,
                      "Frame size WIDTHxHEIGHT, 1 to 65535 a side (default: the input's own, else 320x240)");

@@ -46,6 +46,9 @@ double ParseRate(const std::string& option, const std::string& text);
 // cover, fit or stretch.
 host::StageFit ParseStage(const std::string& option, const std::string& text);
 
+// --eyes, the eye positions: "auto", "none" or an eye file.
+void AddEyesOption(CLI::App& command, std::string* eyes);
+
 // The options every command that shows frames takes, with the same words:
 // --size, --stage and --fps, bound to the strings the Parse functions read.
 void AddFrameOptions(CLI::App& command, std::string* size, std::string* stage, std::string* rate);

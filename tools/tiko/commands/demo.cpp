@@ -14,7 +14,6 @@
 #include "host/media/common.h"
 #include "host/media/input.h"
 #include "host/media/output.h"
-#include "pictures.h"
 
 namespace tiko::tool {
 

@@ -389,7 +389,8 @@ bool Preview::ShowNextFrame() {
   if (frame == nullptr) return false;
   // A file that starts over is a new stream for the detector's smoothing.
   if (frames_.TakeRestart()) eyes_.Restart();
-  const host::FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height);
+  const host::FrameEyes seen = eyes_.See(frames_.index() - 1, frame, frameSize_.width, frameSize_.height,
+                                            size_t(frameSize_.width) * kBytesPerPixel);
   for (const host::EyePoint& eye : eyes_.Reports(seen, stage_)) player_->SetEyePosition(eye.x, eye.y);
   const uint8_t* given = frame;
   if (!host::IsIdentity(stage_)) {
@@ -512,8 +513,7 @@ Runner AddPlay(CLI::App& app) {
                   "smptebars, lavfi:GRAPH); default: /dev/video0 if present, else testsrc");
   AddFrameOptions(*cmd, &options->size, &options->stage, &options->fps);
   cmd->add_option("--window", options->windowSize, "Window size WIDTHxHEIGHT (default: twice a small frame)");
-  cmd->add_option("--eyes", options->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
-      ->capture_default_str();
+  AddEyesOption(*cmd, &options->eyes);
   cmd->add_flag("--watch", options->watch, "Reload the package whenever its file changes");
   cmd->add_flag("--mute", options->mute, "Play no sound");
   cmd->add_option("--frames", options->frames, "Quit after showing this many frames");

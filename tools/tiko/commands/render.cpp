@@ -253,11 +253,17 @@ class RenderPipeline {
     for (int64_t index = 0; (!limit || index < *limit) && StopSignals::Received() == 0; ++index) {
       Decoded item{index, {}, true};
       if (r_.input) {
-        const std::vector<uint8_t>* frame = decodeClock_.Time(
-            kStageDecode, [&] { return r_.input->FrameAt(static_cast<double>(index) / r_.rate, r_.rate); });
-        if (frame == nullptr) return;
+        // Straight into the player's frame where the frame lies inside it,
+        // else into one of its own; the margins, black, are never written.
         item.pixels = spareDecoded_.TryPop().value_or(std::vector<uint8_t>());
-        item.pixels.assign(frame->begin(), frame->end());
+        item.pixels.resize(inPlayer_ ? PlayerBytes() : FrameBytes(), 0);
+        const size_t offset = inPlayer_ ? host::FrameOffsetInPlayer(r_.stage) : 0;
+        const size_t rowBytes = size_t(inPlayer_ ? r_.stage.playerWidth : r_.width) * kBytesPerPixel;
+        const bool decoded = decodeClock_.Time(kStageDecode, [&] {
+          return r_.input->FrameInto(static_cast<double>(index) / r_.rate, r_.rate, item.pixels.data() + offset,
+                                     rowBytes);
+        });
+        if (!decoded) return;
         item.none = false;
       }
       if (!decoded_.Push(std::move(item))) return;
@@ -278,21 +284,22 @@ class RenderPipeline {
   // what the player presented.
   void Play() {
     ProgressBar progress(!r_.options.quiet && ErrorsGoToTerminal(), ExpectedFrames(r_));
-    const bool identity = host::IsIdentity(r_.stage);
-    const size_t frameBytes = size_t(r_.width) * r_.height * kBytesPerPixel;
-    std::vector<uint8_t> playerFrame(identity ? 0
-                                              : size_t(r_.stage.playerWidth) * r_.stage.playerHeight * kBytesPerPixel);
+    std::vector<uint8_t> playerFrame(inPlayer_ ? 0 : PlayerBytes());
     size_t wavesSeen = 0;
     while (std::optional<Decoded> item = decoded_.Pop()) {
-      const uint8_t* frame =
-          item->none ? (r_.background.empty() ? nullptr : r_.background.data()) : item->pixels.data();
-      const host::FrameEyes eyes =
-          r_.clock.Time(kStageDetect, [&] { return r_.eyes->See(item->index, frame, r_.width, r_.height); });
+      const bool laidIn = inPlayer_ && !item->none;
+      const uint8_t* frame = item->none ? (r_.background.empty() ? nullptr : r_.background.data())
+                                        : item->pixels.data() + (laidIn ? host::FrameOffsetInPlayer(r_.stage) : 0);
+      const size_t rowBytes = size_t(laidIn ? r_.stage.playerWidth : r_.width) * kBytesPerPixel;
+      const host::FrameEyes eyes = r_.clock.Time(
+          kStageDetect, [&] { return r_.eyes->See(item->index, frame, r_.width, r_.height, rowBytes); });
       std::vector<uint8_t> out = spareEncoded_.TryPop().value_or(std::vector<uint8_t>());
-      out.resize(frameBytes);
+      out.resize(FrameBytes());
       r_.clock.Time(kStagePlayer, [&] {
         const uint8_t* shown = frame;
-        if (!identity && frame != nullptr) {
+        if (laidIn) {
+          shown = item->pixels.data();
+        } else if (!host::IsIdentity(r_.stage) && frame != nullptr) {
           host::FrameToPlayer(r_.stage, frame, playerFrame.data(), true);
           shown = playerFrame.data();
         }
@@ -324,7 +331,12 @@ class RenderPipeline {
     host::PlayerToFrame(r_.stage, window_.pixels().data(), out);
   }
 
+  size_t FrameBytes() const { return size_t(r_.width) * r_.height * kBytesPerPixel; }
+  size_t PlayerBytes() const { return size_t(r_.stage.playerWidth) * r_.stage.playerHeight * kBytesPerPixel; }
+
   Render& r_;
+  // Whether input frames are decoded straight into player frames.
+  const bool inPlayer_ = host::FrameInsidePlayer(r_.stage);
   CTikoPlayer& player_;
   host::MemoryWindow& window_;
   VideoOutput& output_;
@@ -522,8 +534,7 @@ Runner AddRender(CLI::App& app) {
   cmd->add_option("--frames", o->frames,
                   "Frames to render (default: the whole input, or 10 seconds of a picture, camera or test source)");
   cmd->add_option("--background", o->background, "PNG or JPEG picture behind the effects when there is no input");
-  cmd->add_option("--eyes", o->eyes, "Eye positions: auto (detected), a CSV file (frame,x1,y1,x2,y2), or none")
-      ->capture_default_str();
+  AddEyesOption(*cmd, &o->eyes);
   cmd->add_option("--eyes-out", o->eyesOut, "Write the eye positions used on each frame to this CSV file");
   cmd->add_option("--at", o->at, "Where the player draws its frame, X,Y in pixels")->capture_default_str();
   cmd->add_flag("-q,--quiet", o->quiet, "No progress bar");

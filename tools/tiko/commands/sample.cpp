@@ -15,55 +15,39 @@ using authoring::StepModes;
 
 // A BGR24 picture with an 8-bit weight plane, stored raw.
 PictureDesc Disc(uint16_t size, uint8_t b, uint8_t g, uint8_t r) {
-  PictureDesc p;
   const uint32_t pixels = uint32_t{size} * size;
-  p.entry.pixelFormat = kFormatBgr24;
-  p.entry.maskKind = kMaskByte;
-  p.entry.width = size;
-  p.entry.height = size;
-  p.entry.pixelDataSize = pixels * 3;
-  p.entry.maskDataSize = pixels;
-  p.entry.totalSize = pixels * 4;
-  p.stored.resize(p.entry.totalSize);
+  std::vector<uint8_t> data(pixels * 4);
   const double c = (size - 1) / 2.0;
   for (uint32_t y = 0; y < size; ++y) {
     for (uint32_t x = 0; x < size; ++x) {
       const uint32_t i = y * size + x;
       const double d = std::hypot(x - c, y - c) / (size / 2.0);
       const double shade = 1.0 - 0.5 * d;
-      p.stored[3 * i] = static_cast<uint8_t>(b * shade);
-      p.stored[3 * i + 1] = static_cast<uint8_t>(g * shade);
-      p.stored[3 * i + 2] = static_cast<uint8_t>(r * shade);
-      p.stored[pixels * 3 + i] = d >= 1.0 ? 0 : static_cast<uint8_t>(255 * std::min(1.0, (1.0 - d) * 8));
+      data[3 * i] = static_cast<uint8_t>(b * shade);
+      data[3 * i + 1] = static_cast<uint8_t>(g * shade);
+      data[3 * i + 2] = static_cast<uint8_t>(r * shade);
+      data[pixels * 3 + i] = d >= 1.0 ? 0 : static_cast<uint8_t>(255 * std::min(1.0, (1.0 - d) * 8));
     }
   }
-  return p;
+  return authoring::MakePicture(kFormatBgr24, kMaskByte, size, size, std::move(data), false);
 }
 
 // A BGR24 stripe pattern with a 1-bit plane, stored raw.
 PictureDesc Banner(uint16_t width, uint16_t height) {
-  PictureDesc p;
   const uint32_t pixels = uint32_t{width} * height;
-  p.entry.pixelFormat = kFormatBgr24;
-  p.entry.maskKind = kMaskBit;
-  p.entry.width = width;
-  p.entry.height = height;
-  p.entry.pixelDataSize = pixels * 3;
-  p.entry.maskDataSize = (pixels + 7) / 8;
-  p.entry.totalSize = p.entry.pixelDataSize + p.entry.maskDataSize;
-  p.stored.assign(p.entry.totalSize, 0);
+  std::vector<uint8_t> data(pixels * 3 + (pixels + 7) / 8, 0);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
       const uint32_t i = y * width + x;
       const bool stripe = ((x + y) / 6) % 2 == 0;
-      p.stored[3 * i] = stripe ? 40 : 220;
-      p.stored[3 * i + 1] = stripe ? 180 : 220;
-      p.stored[3 * i + 2] = stripe ? 250 : 220;
+      data[3 * i] = stripe ? 40 : 220;
+      data[3 * i + 1] = stripe ? 180 : 220;
+      data[3 * i + 2] = stripe ? 250 : 220;
       const bool drawn = y > 1 && y + 2 < height;  // a thin transparent border
-      if (drawn) p.stored[p.entry.pixelDataSize + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+      if (drawn) data[pixels * 3 + i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     }
   }
-  return p;
+  return authoring::MakePicture(kFormatBgr24, kMaskBit, width, height, std::move(data), false);
 }
 
 ActorStep Step(const StepModes& modes) {

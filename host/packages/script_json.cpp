@@ -1,4 +1,4 @@
-#include "script_json.h"
+#include "host/packages/script_json.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "authoring/writer.h"
-#include "step_names.h"
+#include "host/packages/step_names.h"
 
-namespace tiko::tool {
+namespace tiko::packages {
 namespace {
 
 constexpr int64_t kMin16 = -32768, kMax16 = 32767;
@@ -305,4 +305,4 @@ Json DefaultPictureToJson(uint32_t index, const PictureNames& pictures) {
   return Json{{"raw", index}};
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::packages

@@ -1,4 +1,4 @@
-#include "pictures.h"
+#include "host/packages/pictures.h"
 
 #include <fcntl.h>
 #include <spng.h>
@@ -8,13 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "host/files.h"
 #include "image/convert.h"
 #include "image/layout.h"
 #include "package/heap.h"
 
-namespace tiko::tool {
+namespace tiko::packages {
 
 namespace {
 
@@ -36,7 +37,7 @@ struct EncoderDeleter {
 
 std::vector<uint8_t> ReadInput(const std::string& path, size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+  if (fd < 0) throw Error("cannot read " + path + ": " + std::strerror(errno));
   std::vector<uint8_t> bytes;
   uint8_t buffer[1 << 16];
   while (bytes.size() < limit) {
@@ -45,7 +46,7 @@ std::vector<uint8_t> ReadInput(const std::string& path, size_t limit) {
     if (n < 0) {
       const int error = errno;
       ::close(fd);
-      throw ToolError("cannot read " + path + ": " + std::strerror(error));
+      throw Error("cannot read " + path + ": " + std::strerror(error));
     }
     if (n == 0) break;
     bytes.insert(bytes.end(), buffer, buffer + n);
@@ -54,34 +55,37 @@ std::vector<uint8_t> ReadInput(const std::string& path, size_t limit) {
   return bytes;
 }
 
+void CheckPictureSize(const std::string& what, int64_t width, int64_t height, uint8_t layout, uint8_t mask) {
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (width > kMaxPictureSide || height > kMaxPictureSide) {
+    throw Error(what + ": " + size + "; pictures are at most " + std::to_string(kMaxPictureSide) + " pixels a side");
+  }
+  const int64_t pixels = PixelDataSize(layout, static_cast<int32_t>(width), static_cast<int32_t>(height));
+  const int64_t plane = MaskDataSize(mask, static_cast<int32_t>(width), static_cast<int32_t>(height));
+  if (pixels == kNoSize || plane == kNoSize || pixels + plane > kMaxDataSize) {
+    throw Error(what + ": " + size + " are more than a picture holds (at most " + std::to_string(kMaxDataSize) +
+                " bytes of pixels and transparency)");
+  }
+}
+
 host::RgbaImage ReadPicturePng(const std::string& path, uint8_t layout, uint8_t mask) {
   // The size is checked from the header before anything is decoded, so that
   // a small file that claims a huge picture is refused, not allocated.
   const std::vector<uint8_t> head = ReadInput(path, kPngSizeBytes);
   if (head.size() == kPngSizeBytes && std::equal(kPngSignature, kPngSignature + 8, head.begin())) {
     const int64_t w = BigEndian32(&head[kPngWidthAt]), h = BigEndian32(&head[kPngWidthAt + 4]);
-    const std::string size = std::to_string(w) + " x " + std::to_string(h) + " pixels";
-    if (w > kMaxPictureSide || h > kMaxPictureSide) {
-      throw ToolError(path + ": " + size + "; pictures are at most " + std::to_string(kMaxPictureSide) +
-                      " pixels a side");
-    }
-    const int64_t pixels = PixelDataSize(layout, static_cast<int32_t>(w), static_cast<int32_t>(h));
-    const int64_t plane = MaskDataSize(mask, static_cast<int32_t>(w), static_cast<int32_t>(h));
-    if (pixels == kNoSize || plane == kNoSize || pixels + plane > kMaxDataSize) {
-      throw ToolError(path + ": " + size + " are more than a picture holds (at most " + std::to_string(kMaxDataSize) +
-                      " bytes of pixels and transparency)");
-    }
+    CheckPictureSize(path, w, h, layout, mask);
   }
   std::string error;
   std::optional<host::RgbaImage> rgba = host::ReadPngRgba(path, kMaxPictureSide, &error);
-  if (!rgba) throw ToolError(path + ": " + error);
+  if (!rgba) throw Error(path + ": " + error);
   return std::move(*rgba);
 }
 
 std::vector<uint8_t> EncodePng(const host::RgbaImage& image, bool withAlpha) {
   std::string why;
   std::vector<uint8_t> png = host::EncodePngRgba(image, withAlpha, &why);
-  if (png.empty()) throw ToolError("cannot encode a PNG picture: " + why);
+  if (png.empty()) throw Error("cannot encode a PNG picture: " + why);
   return png;
 }
 
@@ -95,13 +99,13 @@ std::vector<uint8_t> ConvertPixels(const std::vector<uint8_t>& pixels, uint8_t f
   image.pixelDataSize = static_cast<int32_t>(pixels.size());
   image.totalSize = image.pixelDataSize;
   image.data = static_cast<uint8_t*>(MemAlloc(pixels.size(), 0));
-  if (image.data == nullptr) throw ToolError("out of memory");
+  if (image.data == nullptr) throw std::bad_alloc();
   std::memcpy(image.data, pixels.data(), pixels.size());
   const bool ok = ConvertImage(&image, to) == 1;
   std::vector<uint8_t> out;
   if (ok) out.assign(image.data, image.data + image.pixelDataSize);
   MemFree(image.data);
-  if (!ok) throw ToolError("picture conversion failed");
+  if (!ok) throw Error("picture conversion failed");
   return out;
 }
 
@@ -176,4 +180,4 @@ std::optional<PixelAt> FirstChangedPixel(const host::RgbaImage& rgba, const std:
   return std::nullopt;
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::packages

@@ -1,8 +1,8 @@
-#include "step_names.h"
+#include "host/packages/step_names.h"
 
 #include "package/records.h"
 
-namespace tiko::tool {
+namespace tiko::packages {
 
 const char* AdvanceName(uint32_t mode) {
   switch (mode) {
@@ -49,4 +49,4 @@ const char* MaskKindName(uint8_t kind) {
   }
 }
 
-}  // namespace tiko::tool
+}  // namespace tiko::packages

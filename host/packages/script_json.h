@@ -7,16 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "host/packages/errors.h"
 #include "package/records.h"
 
-namespace tiko::tool {
+namespace tiko::packages {
 
 using Json = nlohmann::ordered_json;
 
 // A problem at one place of the JSON: "actors[2].steps[5].x: expected ...".
-class JsonError : public std::runtime_error {
+class JsonError : public Error {
  public:
-  JsonError(const std::string& path, const std::string& message) : std::runtime_error(path + ": " + message) {}
+  JsonError(const std::string& path, const std::string& message) : Error(path + ": " + message) {}
 };
 
 // Picture names in table order; a step refers to a picture by its name.
@@ -51,4 +52,4 @@ std::string Quoted(const std::string& text);
 // "\"a\", \"b\" or \"c\"": the valid values of a choice, for its error.
 std::string Choices(std::initializer_list<const char*> names);
 
-}  // namespace tiko::tool
+}  // namespace tiko::packages

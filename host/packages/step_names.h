@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tiko::tool {
+namespace tiko::packages {
 
 const char* AdvanceName(uint32_t mode);     // next, jump, skip, repeat, hide
 const char* AltAdvanceName(uint32_t mode);  // as AdvanceName, and none for 7
@@ -15,4 +15,4 @@ const char* OpacityModeName(uint32_t mode);   // keep, set, add
 const char* PixelFormatName(uint8_t format);  // bgr24, yuv422, yuv420, unknown
 const char* MaskKindName(uint8_t kind);       // none, 1-bit, 8-bit, unknown
 
-}  // namespace tiko::tool
+}  // namespace tiko::packages
