@@ -172,7 +172,7 @@ class Camera {
       const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       const std::vector<uint8_t>* frame = input_.FrameAt(live ? now : static_cast<double>(sent) / fps_, fps_);
       if (frame == nullptr) break;
-      const host::FrameEyes seen = eyes_.See(sent, frame->data(), input_.width(), input_.height());
+      const host::FrameEyes seen = eyes_.See(sent, frame->data(), input_.width(), input_.height(), size_t(input_.width()) * 3);
       for (const host::EyePoint& eye : eyes_.Reports(seen, stage_)) player_->SetEyePosition(eye.x, eye.y);
       const uint8_t* given = frame->data();
       if (!host::IsIdentity(stage_)) {
