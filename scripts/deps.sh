@@ -14,6 +14,8 @@ test+=(xvfb xauth xdotool)  # tiko play tested under a real X server (xvfb-run n
 # cameras and test sources); eye detection with OpenCV and its cascades.
 build+=(libavformat-dev libavcodec-dev libavdevice-dev libswscale-dev libswresample-dev libavutil-dev)
 build+=(libopencv-objdetect-dev libopencv-imgproc-dev opencv-data)
+# The GStreamer element (its suites use gst-check, x264enc from -ugly, mp4mux and lamemp3enc from -good).
+build+=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly)
 # Tiko.dll: mingw-w64 for 64- and 32-bit Windows, GoogleTest's sources to
 # cross-build the suites, and Wine (its 32-bit part too) to run them.
 ci+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest wine wine64 wine32:i386)

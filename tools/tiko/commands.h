@@ -40,6 +40,7 @@ Runner AddUnpack(CLI::App& app);
 Runner AddRender(CLI::App& app);
 Runner AddPlay(CLI::App& app);
 Runner AddDemo(CLI::App& app);
+Runner AddCam(CLI::App& app);
 
 // One line on stderr: "tiko: <what>".
 void PrintError(const std::string& what);

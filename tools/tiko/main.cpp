@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   add(AddPlay);
   add(AddDemo);
   add(AddSample);
+  add(AddCam);
 
   try {
     app.parse(argc, argv);
