@@ -31,6 +31,7 @@
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/stage.h"
+#include "support/direct_player.h"
 #include "tiko/tiko.h"
 
 // Xlib's header defines macros (None, Bool, ...) that clash with the test
@@ -341,43 +342,9 @@ Bytes Decode(const TestFrame& f) { return Decode(f, f.planes); }
 
 // ---- the library's own output -----------------------------------------------
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* p) const { p->Release(); }
-};
-
 // A player on a memory window, driven the way the host guide says, with no
 // eyes: what the filter must show.
-class Reference {
- public:
-  Reference(const std::string& package, int32_t width, int32_t height, host::StageFit fit)
-      : stage_(host::LayOutStage(width, height, fit)), window_(stage_.playerWidth, stage_.playerHeight) {
-    player_.reset(TikoGetInterface());
-    const std::u16string path = *host::Utf8ToUtf16(package);
-    opened_ = player_->OpenSized(&window_, path.c_str(), nullptr, stage_.playerWidth, stage_.playerHeight) == 1;
-  }
-  bool opened() const { return opened_; }
-  const host::MemoryWindow& window() const { return window_; }
-
-  // The frame with the effects of the next render, top-down.
-  Bytes Render(const Bytes& topDown) {
-    Bytes in(size_t(stage_.playerWidth) * stage_.playerHeight * 3);
-    Bytes turned(in.size());
-    host::FrameToPlayer(stage_, topDown.data(), turned.data(), false);
-    host::FlipRows(turned.data(), in.data(), stage_.playerWidth, stage_.playerHeight);
-    for (const host::EyePoint& eye : reporter_.Next(host::SeenEyes{})) player_->SetEyePosition(eye.x, eye.y);
-    player_->Render(in.data(), 0);
-    Bytes out = topDown;
-    host::PlayerToFrame(stage_, window_.pixels().data(), out.data());
-    return out;
-  }
-
- private:
-  host::StageLayout stage_;
-  host::MemoryWindow window_;
-  std::unique_ptr<CTikoPlayer, PlayerDeleter> player_;
-  host::EyeReporter reporter_;
-  bool opened_ = false;
-};
+using Reference = test::DirectPlayer;
 
 // ---- test packages ----------------------------------------------------------
 
