@@ -24,6 +24,7 @@
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "python/arrays.h"
 #include "python/module.h"
 #include "tiko/tiko.h"
@@ -39,12 +40,10 @@ constexpr int64_t kMaxSide = 65535;
 constexpr int32_t kHalvedWidth = 320;
 constexpr int32_t kHalvedHeight = 240;
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
+using host::PlayerPtr;
 
 struct Player {
-  std::unique_ptr<CTikoPlayer, PlayerDeleter> player;  // null once closed
+  PlayerPtr player;  // null once closed
   std::unique_ptr<host::MemoryWindow> window;
   int32_t width = 0;
   int32_t height = 0;

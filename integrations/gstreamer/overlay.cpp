@@ -26,6 +26,7 @@
 #include "host/media/cue_mix.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "integrations/gstreamer/eye_worker.h"
 #include "integrations/gstreamer/frame_formats.h"
@@ -55,10 +56,7 @@ constexpr int64_t kAudioQueueFrames = kAudioRate;
 
 enum class EyesMode { kAuto, kNone, kMeta };
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
-using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+using host::PlayerPtr;
 
 // The file's identity for watch=true: a new time or size is a new version.
 struct FileStamp {

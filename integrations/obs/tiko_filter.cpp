@@ -21,6 +21,7 @@
 #include "host/eyes/eye_reports.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "tiko/tiko.h"
 
@@ -40,10 +41,7 @@ constexpr uint64_t kSecond = 1000000000ull;
 constexpr uint64_t kPollInterval = kSecond;
 constexpr size_t kBytesPerPixel = 3;
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
-using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+using host::PlayerPtr;
 
 // What the properties say; written by OBS's settings thread, read by the
 // video thread at its next frame.

@@ -13,14 +13,11 @@
 #include "host/eyes/eye_reports.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "tiko/tiko.h"
 
 namespace tiko::test {
-
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
 
 // The player driven directly, frame by frame, as a host of the stage's
 // frames does it: the output frames, top-down BGR24.
@@ -68,7 +65,7 @@ class DirectPlayer {
  private:
   host::StageLayout stage_;
   host::MemoryWindow window_;
-  std::unique_ptr<CTikoPlayer, PlayerDeleter> player_;
+  host::PlayerPtr player_;
   host::EyeReporter reporter_;
   bool opened_ = false;
 };

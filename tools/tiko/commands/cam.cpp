@@ -24,6 +24,7 @@
 #include "host/media/loopback.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "options.h"
 #include "tiko/tiko.h"
@@ -57,10 +58,7 @@ struct CamOptions {
   bool mute = false;
 };
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
-using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+using host::PlayerPtr;
 
 // The cues, mixed as they start and pulled by the sound device's thread.
 class CueSpeaker {

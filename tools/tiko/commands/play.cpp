@@ -25,6 +25,7 @@
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/sdl/sdl_window.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "host/media/common.h"
 #include "host/media/input.h"
@@ -208,10 +209,7 @@ FileStamp StampOf(const std::string& path) {
   return stamp;
 }
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
-using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+using host::PlayerPtr;
 
 // The player's own verdict on a package, asked in memory before any window,
 // camera or sound device is opened for it.

@@ -20,6 +20,7 @@
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
+#include "host/player_ptr.h"
 #include "host/stage.h"
 #include "host/media/audio.h"
 #include "host/media/common.h"
@@ -58,10 +59,7 @@ constexpr const char* kMediaLogVariable = "TIKO_MEDIA_LOG";
 constexpr double kShortInputSeconds = 0.5;
 
 
-struct PlayerDeleter {
-  void operator()(CTikoPlayer* player) const { player->Release(); }
-};
-using PlayerPtr = std::unique_ptr<CTikoPlayer, PlayerDeleter>;
+using host::PlayerPtr;
 
 // Where the time of a render goes, for --stats.
 struct StageClock {
