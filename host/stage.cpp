@@ -4,15 +4,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/frame_format.h"
+
 namespace tiko::host {
 namespace {
 
 constexpr int64_t kStageColumns = 4;
 constexpr int64_t kStageRows = 3;
-constexpr int32_t kLargestSide = 65535;
-constexpr double kEyeWidth = 320;
-constexpr double kEyeHeight = 240;
-constexpr int kBytesPerPixel = 3;
+constexpr double kEyeWidth = kPlayerFrameWidth;
+constexpr double kEyeHeight = kPlayerFrameHeight;
 
 int32_t Side(int64_t value) { return static_cast<int32_t>(std::clamp<int64_t>(value, 1, kLargestSide)); }
 

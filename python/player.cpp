@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/frame_format.h"
 #include "host/image_bitmap.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
@@ -34,11 +35,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t kChannels = 3;
-constexpr int64_t kMaxSide = 65535;
 // The player halves frames only at its own default size.
-constexpr int32_t kHalvedWidth = 320;
-constexpr int32_t kHalvedHeight = 240;
+constexpr int32_t kHalvedWidth = host::kPlayerFrameWidth;
+constexpr int32_t kHalvedHeight = host::kPlayerFrameHeight;
+using host::kBytesPerPixel;
 
 using host::PlayerPtr;
 
@@ -90,7 +90,7 @@ auto Locked(Player& p, Work&& work) {
 std::unique_ptr<Player> OpenPlayer(const fs::path& package, std::pair<int64_t, int64_t> size,
                                    const py::object& background, bool rgb) {
   const auto [width, height] = size;
-  if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
+  if (width < 1 || width > host::kLargestSide || height < 1 || height > host::kLargestSide) {
     throw py::value_error("size: the player takes frames of 1 to 65535 pixels a side, not " +
                           std::to_string(width) + " x " + std::to_string(height));
   }
@@ -102,8 +102,8 @@ std::unique_ptr<Player> OpenPlayer(const fs::path& package, std::pair<int64_t, i
   // The bitmap takes top-down BGR rows.
   std::vector<uint8_t> picture;
   if (!background.is_none()) {
-    const py::array_t<uint8_t> pixels = PixelArray(background, "background", {height, width, kChannels});
-    picture.resize(size_t(width) * size_t(height) * kChannels);
+    const py::array_t<uint8_t> pixels = PixelArray(background, "background", {height, width, kBytesPerPixel});
+    picture.resize(size_t(width) * size_t(height) * kBytesPerPixel);
     CopyPixels(pixels.data(), picture.data(), p->width, p->height, false, rgb);
   }
   const bool opened = Locked(*p, [&] {
@@ -137,8 +137,8 @@ py::array_t<uint8_t> Render(Player& p, const py::object& frame, bool halve, std:
   const int32_t inWidth = halve ? 2 * kHalvedWidth : p.width;
   const int32_t inHeight = halve ? 2 * kHalvedHeight : p.height;
   std::optional<py::array_t<uint8_t>> pixels;
-  if (!frame.is_none()) pixels = PixelArray(frame, "frame", {inHeight, inWidth, kChannels});
-  py::array_t<uint8_t> out = NewPixels(p.height, p.width, kChannels);
+  if (!frame.is_none()) pixels = PixelArray(frame, "frame", {inHeight, inWidth, kBytesPerPixel});
+  py::array_t<uint8_t> out = NewPixels(p.height, p.width, kBytesPerPixel);
   uint8_t* shown = out.mutable_data();
   const uint8_t* given = pixels ? pixels->data() : nullptr;
   Locked(p, [&] {
@@ -146,7 +146,7 @@ py::array_t<uint8_t> Render(Player& p, const py::object& frame, bool halve, std:
     if (!p.player) return;
     const uint8_t* hostFrame = nullptr;
     if (given != nullptr) {
-      p.frame.resize(size_t(inWidth) * size_t(inHeight) * kChannels);
+      p.frame.resize(size_t(inWidth) * size_t(inHeight) * kBytesPerPixel);
       CopyPixels(given, p.frame.data(), inWidth, inHeight, true, rgb);
       hostFrame = p.frame.data();
     }

@@ -44,5 +44,7 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}" >&2
-"${sudo[@]}" apt-get update -qq
+# A mirror caught mid-sync fails one list; the lists it did read (or had
+# from before) may still hold everything, and the install says if not.
+"${sudo[@]}" apt-get update -qq || echo "deps: some package lists could not be read; trying with those at hand" >&2
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -250,11 +250,7 @@ TEST_F(LoaderTest, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
   const PackageDesc desc = test::RichPackage();
   PackageLayout layout;
   const std::vector<uint8_t> good = WritePackage(desc, {}, &layout);
-  const struct {
-    const char* what;
-    size_t field;
-    uint32_t value;
-  } cases[] = {
+  const test::FieldPatch cases[] = {
       {"actor count", layout.actorList + kActorListFieldCount, 0xFFFFFFFF},
       {"actor count", layout.actorList + kActorListFieldCount, 0x7FFFFFFF},
       {"step count", layout.actorRecords[0] + kActorFieldStepCount, 0x40000000},
@@ -264,9 +260,8 @@ TEST_F(LoaderTest, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
       {"actor list offset", kHeaderFieldActorList, 0x80000000},
       {"picture list offset", kHeaderFieldPictureList, 0xFFFFFFF0},
   };
-  for (const auto& c : cases) {
-    std::vector<uint8_t> bytes = good;
-    Patch32(bytes, c.field, c.value);
+  for (const test::FieldPatch& c : cases) {
+    const std::vector<uint8_t> bytes = test::Patched(good, c);
     counting::ResetHeap();
     ExpectRefused(bytes, c.what);
     // The package record and complete actors' steps only: never a table sized

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "package/format.h"
 #include "support/package_files.h"
@@ -49,31 +50,24 @@ TEST(PackageWriter, ReadBackGivesTheSameDescriptionAndBytes) {
 }
 
 TEST(PackageWriter, ReaderNamesWhatIsWrong) {
-  const PackageDesc desc = test::RichPackage();
   PackageLayout layout;
-  const std::vector<uint8_t> good = WritePackage(desc, {}, &layout);
-  const struct {
-    const char* what;
-    size_t field;
-    uint32_t value;
-    const char* message;
-  } cases[] = {
-      {"magic", kHeaderFieldMagic, 0, "not a package"},
-      {"header size", kHeaderFieldSize, 627, "header size 627"},
-      {"version", kHeaderFieldVersion, 0x00010005, "version 0x00010005"},
-      {"actor tag", layout.actorRecords[1] + kActorFieldTag, 0, "actor 1 has no ACTR tag"},
-      {"actor count", layout.actorList + kActorListFieldCount, 0x10000000, "actor count"},
-      {"picture list", kHeaderFieldPictureList, 0x7FFFFFF0, "picture list lies beyond"},
-      {"total size", layout.pictureEntries + 40, 0, "picture 0 has a total size of 0"},
+  const std::vector<uint8_t> good = WritePackage(test::RichPackage(), {}, &layout);
+  // What is damaged, and the words the reader's message must hold.
+  const std::pair<test::FieldPatch, const char*> cases[] = {
+      {{"magic", kHeaderFieldMagic, 0}, "not a package"},
+      {{"header size", kHeaderFieldSize, 627}, "header size 627"},
+      {{"version", kHeaderFieldVersion, 0x00010005}, "version 0x00010005"},
+      {{"actor tag", layout.actorRecords[1] + kActorFieldTag, 0}, "actor 1 has no ACTR tag"},
+      {{"actor count", layout.actorList + kActorListFieldCount, 0x10000000}, "actor count"},
+      {{"picture list", kHeaderFieldPictureList, 0x7FFFFFF0}, "picture list lies beyond"},
+      {{"total size", layout.pictureEntries + 40, 0}, "picture 0 has a total size of 0"},
   };
-  for (const auto& c : cases) {
-    std::vector<uint8_t> bytes = good;
-    WriteU32(bytes.data() + c.field, c.value);
+  for (const auto& [patch, message] : cases) {
     try {
-      ReadPackage(bytes);
-      ADD_FAILURE() << c.what << " was accepted";
+      ReadPackage(test::Patched(good, patch));
+      ADD_FAILURE() << patch.what << " was accepted";
     } catch (const PackageError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
   }
   EXPECT_THROW(ReadPackage(std::vector<uint8_t>(good.begin(), good.begin() + 627)), PackageError);

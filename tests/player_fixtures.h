@@ -55,15 +55,8 @@ class RecordingWindow final : public HostWindow {
   void ReleaseCanvas() override { --canvasHeld; }
   void Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y, int32_t dstWidth,
                int32_t dstHeight) override {
-    Presented p;
-    p.frame.assign(frame, frame + size_t(width) * size_t(height) * 3);
-    p.width = width;
-    p.height = height;
-    p.x = x;
-    p.y = y;
-    p.dstWidth = dstWidth;
-    p.dstHeight = dstHeight;
-    presents.push_back(std::move(p));
+    presents.push_back(Presented{std::vector<uint8_t>(frame, frame + size_t(width) * size_t(height) * 3), width,
+                                 height, x, y, dstWidth, dstHeight});
   }
   void PlayWave(const char* utf8Path) override { waves.emplace_back(utf8Path); }
 

@@ -12,12 +12,10 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
+#include "host/frame_format.h"
+
 namespace tiko::host {
 namespace {
-
-constexpr double kEyeSpaceWidth = 320;
-constexpr double kEyeSpaceHeight = 240;
-constexpr int64_t kBytesPerPixel = 3;
 
 constexpr const char* kFaceCascade = "lbpcascades/lbpcascade_frontalface_improved.xml";
 constexpr const char* kEyeCascade = "haarcascades/haarcascade_eye.xml";
@@ -178,8 +176,8 @@ Sighting FindEyes(cv::CascadeClassifier& cascade, const cv::Mat& gray, const cv:
     const int half = hit.x + hit.width / 2 < face.width / 2 ? 0 : 1;
     if (inHalf[half] == nullptr || hit.area() > inHalf[half]->area()) inHalf[half] = &hit;
   }
-  const double toEyeX = kEyeSpaceWidth / gray.cols;
-  const double toEyeY = kEyeSpaceHeight / gray.rows;
+  const double toEyeX = double{kPlayerFrameWidth} / gray.cols;
+  const double toEyeY = double{kPlayerFrameHeight} / gray.rows;
   const double fallbackX[2] = {kFallbackLeftX, kFallbackRightX};
   Sighting sighting;
   for (int half = 0; half < 2; ++half) {

@@ -8,14 +8,13 @@
 #include <optional>
 #include <stdexcept>
 
+#include "host/frame_format.h"
+
 namespace tiko::host {
 namespace {
 
 constexpr size_t kFieldCount = 5;  // frame, x1, y1, x2, y2
 constexpr const char* kHeader = "frame,x1,y1,x2,y2";
-// The eye space, as the player takes positions.
-constexpr int32_t kEyeSpaceWidth = 320;
-constexpr int32_t kEyeSpaceHeight = 240;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -133,7 +132,7 @@ EyeTable ReadEyeFile(const std::string& path, std::vector<std::string>* warnings
     if (!Hides(eyes)) {
       for (size_t i = 0; i < eyes.eyes.size(); ++i) {
         const EyePoint& eye = eyes.eyes[i];
-        if (eye.x < kEyeSpaceWidth && eye.y < kEyeSpaceHeight) continue;
+        if (eye.x < kPlayerFrameWidth && eye.y < kPlayerFrameHeight) continue;
         warn("eye " + std::to_string(eyes.secondOnly ? 2 : i + 1) + " at " + std::to_string(eye.x) + "," +
              std::to_string(eye.y) + " is outside the 320 x 240 eye space");
       }

@@ -17,6 +17,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "host/frame_format.h"
 
 namespace tiko::media {
 
@@ -27,7 +28,7 @@ class MediaError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-inline constexpr int kBytesPerPixel = 3;
+using host::kBytesPerPixel;
 
 // The sound of the output: interleaved stereo float samples at one rate.
 inline constexpr int kMixRate = 48000;

@@ -30,8 +30,8 @@ constexpr const char* kGeneratedNames[] = {"testsrc",    "testsrc2",  "smptebars
 constexpr double kLowestRate = 0.1;
 constexpr double kHighestRate = 1000;
 // The size of frames from a source that has none of its own.
-constexpr int32_t kDefaultWidth = 320;
-constexpr int32_t kDefaultHeight = 240;
+constexpr int32_t kDefaultWidth = host::kPlayerFrameWidth;
+constexpr int32_t kDefaultHeight = host::kPlayerFrameHeight;
 // Rates an output of a variable-rate stream is rounded to, as players and
 // editors expect one of them.
 constexpr AVRational kCommonRates[] = {{10, 1}, {12, 1}, {15, 1},   {24000, 1001}, {24, 1},      {25, 1},
@@ -296,7 +296,7 @@ std::pair<int32_t, int32_t> ShownSize(const AVStream* stream) {
   if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den) {
     width = std::llround(static_cast<double>(width) * aspect.num / aspect.den);
   }
-  return {static_cast<int32_t>(std::clamp<int64_t>(width, 0, 65535)), p->height};
+  return {static_cast<int32_t>(std::clamp<int64_t>(width, 0, host::kLargestSide)), p->height};
 }
 
 FormatInputPtr OpenFormat(const std::string& spec, InputKind kind, int32_t width, int32_t height, double rate,

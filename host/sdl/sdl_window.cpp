@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <new>
 #include <system_error>
+
+#include "host/sdl/sound_output.h"
 
 namespace tiko::host {
 namespace {
@@ -19,8 +22,8 @@ constexpr int32_t kBytesPerPixel = 3;
 
 // The mix runs in one fixed format, so every cue is converted once, when it
 // is loaded, and the audio thread only adds samples.
-constexpr int kMixRate = 48000;
-constexpr int kMixChannels = 2;
+constexpr int kMixRate = kSoundOutputRate;
+constexpr int kMixChannels = kSoundOutputChannels;
 constexpr SDL_AudioFormat kMixFormat = AUDIO_S16SYS;
 // About 21 ms a buffer: short enough that a cue starts with its frame, long
 // enough that a busy render thread does not starve the device.
@@ -116,51 +119,33 @@ class SdlMixer {
  public:
   static std::unique_ptr<SdlMixer> Open(std::string* error) {
     const QuietErrors quiet;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      *error = SDL_GetError();
+    std::unique_ptr<SdlMixer> mixer(new (std::nothrow) SdlMixer);
+    if (mixer == nullptr) {
+      *error = "out of memory";
       return nullptr;
     }
-    std::unique_ptr<SdlMixer> mixer(new SdlMixer);
-    SDL_AudioSpec want{};
-    want.freq = kMixRate;
-    want.format = kMixFormat;
-    want.channels = kMixChannels;
-    want.samples = kMixBufferFrames;
-    want.callback = &SdlMixer::Fill;
-    want.userdata = mixer.get();
-    // No changes allowed: SDL converts to whatever the hardware wants, and
-    // the cues stay in the one format they were converted to.
-    mixer->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-    if (mixer->device_ == 0) {
-      *error = SDL_GetError();
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
-      return nullptr;
-    }
-    SDL_PauseAudioDevice(mixer->device_, 0);
+    // The cues stay in the one format they were converted to.
+    mixer->output_ = SoundOutput::Open(kMixBufferFrames, &SdlMixer::Fill, mixer.get(), error);
+    if (mixer->output_ == nullptr) return nullptr;
     return mixer;
-  }
-
-  ~SdlMixer() {
-    SDL_CloseAudioDevice(device_);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
 
   bool Play(const std::string& path) {
     std::shared_ptr<const Sound> sound = Load(path);
     if (sound == nullptr) return false;
-    SDL_LockAudioDevice(device_);
+    output_->Lock();
     DropFinished();
     if (voices_.size() >= kMaxVoices) voices_.erase(voices_.begin());
     voices_.push_back(Voice{std::move(sound), 0});
-    SDL_UnlockAudioDevice(device_);
+    output_->Unlock();
     return true;
   }
 
   int32_t Playing() {
-    SDL_LockAudioDevice(device_);
+    output_->Lock();
     DropFinished();
     const auto count = static_cast<int32_t>(voices_.size());
-    SDL_UnlockAudioDevice(device_);
+    output_->Unlock();
     return count;
   }
 
@@ -189,7 +174,7 @@ class SdlMixer {
     std::erase_if(voices_, [](const Voice& v) { return v.position >= v.sound->samples.size(); });
   }
 
-  static void SDLCALL Fill(void* self, Uint8* stream, int length) {
+  static void Fill(void* self, uint8_t* stream, int length) {
     static_cast<SdlMixer*>(self)->Mix(reinterpret_cast<int16_t*>(stream),
                                       static_cast<size_t>(length) / sizeof(int16_t));
   }
@@ -210,9 +195,10 @@ class SdlMixer {
     }
   }
 
-  SDL_AudioDeviceID device_ = 0;
   std::vector<Voice> voices_;
   std::map<std::string, CachedSound> cache_;
+  // Last, so that it stops calling Fill before the voices go.
+  std::unique_ptr<SoundOutput> output_;
 };
 
 std::unique_ptr<SdlWindow> SdlWindow::Create(const SdlWindowOptions& options, std::string* error) {

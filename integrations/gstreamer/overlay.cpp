@@ -22,6 +22,7 @@
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_file.h"
 #include "host/eyes/eye_reports.h"
+#include "host/frame_format.h"
 #include "host/media/common.h"
 #include "host/media/cue_mix.h"
 #include "host/memory_window.h"
@@ -38,12 +39,9 @@ GST_DEBUG_CATEGORY_STATIC(tiko_overlay_debug);
 namespace tiko::gst {
 namespace {
 
-constexpr int32_t kBytesPerPixel = 3;
-constexpr int32_t kMaxSide = 65535;
+using host::kBytesPerPixel;
 // The size a package is tried at before any frame has come: the player's
 // verdict on a package does not depend on the frame's size.
-constexpr int32_t kProbeWidth = 320;
-constexpr int32_t kProbeHeight = 240;
 constexpr int kAudioRate = media::kMixRate;
 constexpr int kAudioChannels = media::kMixChannels;
 constexpr int kAudioFrameBytes = kAudioChannels * 2;
@@ -194,7 +192,7 @@ std::optional<std::string> PackageProblem(const std::string& path) {
   if (!S_ISREG(info.st_mode)) return path + ": not a package file";
   const std::optional<std::u16string> wide = host::Utf8ToUtf16(path);
   if (!wide) return path + ": the name is not UTF-8";
-  host::MemoryWindow probe(kProbeWidth, kProbeHeight);
+  host::MemoryWindow probe(host::kPlayerFrameWidth, host::kPlayerFrameHeight);
   PlayerPtr player(TikoGetInterface());
   if (player == nullptr) throw std::bad_alloc();
   if (player->Open(&probe, wide->c_str(), nullptr) == 1) return std::nullopt;
@@ -553,8 +551,8 @@ std::optional<std::string> CapsProblem(GstCaps* caps) {
   }
   gint width = 0;
   gint height = 0;
-  if ((gst_structure_get_int(structure, "width", &width) && (width < 1 || width > kMaxSide)) ||
-      (gst_structure_get_int(structure, "height", &height) && (height < 1 || height > kMaxSide))) {
+  if ((gst_structure_get_int(structure, "width", &width) && (width < 1 || width > host::kLargestSide)) ||
+      (gst_structure_get_int(structure, "height", &height) && (height < 1 || height > host::kLargestSide))) {
     return "a frame of " + std::to_string(width) + "x" + std::to_string(height) +
            " is too large for the player, which takes 1 to 65535 pixels a side";
   }

@@ -1,6 +1,7 @@
 #include "support/package_files.h"
 
 #include "image/layout.h"
+#include "package/format.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -76,6 +77,11 @@ authoring::PictureDesc PatternPicture(uint8_t format, uint8_t maskKind, uint16_t
     }
   }
   return authoring::MakePicture(format, maskKind, width, height, std::move(data), compress);
+}
+
+std::vector<uint8_t> Patched(std::vector<uint8_t> bytes, const FieldPatch& patch) {
+  WriteU32(bytes.data() + patch.field, patch.value);
+  return bytes;
 }
 
 authoring::PackageDesc RichPackage() {

@@ -45,6 +45,16 @@ authoring::PictureDesc RawBgrPicture(uint16_t width, uint16_t height, uint8_t ma
 // steps with every mode field used, pictures with every mask kind.
 authoring::PackageDesc RichPackage();
 
+// One 32-bit field of a written package set to a bad value, for tables of
+// damaged files.
+struct FieldPatch {
+  const char* what;
+  size_t field;  // its offset in the file
+  uint32_t value;
+};
+// The bytes with the patch laid in.
+std::vector<uint8_t> Patched(std::vector<uint8_t> bytes, const FieldPatch& patch);
+
 // A show: pictures in all three layouts, raw and compressed, with 1-bit and
 // 8-bit planes; actors that move in every mode, resize, fade, change pictures,
 // play cues and hide; and the two eye actors.

@@ -11,15 +11,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/frame_format.h"
 #include "host/stage.h"
 
 namespace tiko::tool {
 
-// The player takes frames of 1 to 65535 pixels a side.
-inline constexpr int32_t kLargestSide = 65535;
+using host::kLargestSide;
 // Sizes for inputs that have none of their own (test sources, no input).
-inline constexpr int32_t kDefaultWidth = 320;
-inline constexpr int32_t kDefaultHeight = 240;
+inline constexpr int32_t kDefaultWidth = host::kPlayerFrameWidth;
+inline constexpr int32_t kDefaultHeight = host::kPlayerFrameHeight;
 // Frame rates a command takes, and the one it uses when the input has none.
 inline constexpr double kLowestRate = 0.1;
 inline constexpr double kHighestRate = 1000;

@@ -2,8 +2,6 @@
 // with the eyes found on them, and out to a v4l2loopback device in YUY2,
 // where a video-call program or a browser takes them as a camera's; the
 // cues are heard through the default sound output. No GStreamer needed.
-#include <SDL.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +23,7 @@
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/player_ptr.h"
+#include "host/sdl/sound_output.h"
 #include "host/stage.h"
 #include "options.h"
 #include "tiko/tiko.h"
@@ -40,10 +39,10 @@ using media::VideoInput;
 
 constexpr char kDefaultCamera[] = "/dev/video0";
 constexpr char kMediaLogVariable[] = "TIKO_MEDIA_LOG";
-constexpr int kSoundRate = media::kMixRate;
 constexpr int kSoundChannels = media::kMixChannels;
+static_assert(host::kSoundOutputRate == media::kMixRate && host::kSoundOutputChannels == kSoundChannels);
 // A short device buffer keeps a cue close to the frame that plays it.
-constexpr int kSoundBlockFrames = 1024;
+constexpr uint16_t kSoundBlockFrames = 1024;
 
 struct CamOptions {
   std::string package;
@@ -65,30 +64,10 @@ class CueSpeaker {
  public:
   // Null with `error` set when there is no sound output.
   static std::unique_ptr<CueSpeaker> Open(std::string* error) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      *error = SDL_GetError();
-      return nullptr;
-    }
     std::unique_ptr<CueSpeaker> speaker(new CueSpeaker);
-    SDL_AudioSpec want{};
-    want.freq = kSoundRate;
-    want.format = AUDIO_S16SYS;
-    want.channels = kSoundChannels;
-    want.samples = kSoundBlockFrames;
-    want.callback = &CueSpeaker::Fill;
-    want.userdata = speaker.get();
-    speaker->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-    if (speaker->device_ == 0) {
-      *error = SDL_GetError();
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
-      return nullptr;
-    }
-    SDL_PauseAudioDevice(speaker->device_, 0);
+    speaker->output_ = host::SoundOutput::Open(kSoundBlockFrames, &CueSpeaker::Fill, speaker.get(), error);
+    if (speaker->output_ == nullptr) return nullptr;
     return speaker;
-  }
-  ~CueSpeaker() {
-    SDL_CloseAudioDevice(device_);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
 
   // Starts the cue where the device plays now. Throws MediaError for a wave
@@ -100,7 +79,7 @@ class CueSpeaker {
 
  private:
   CueSpeaker() = default;
-  static void Fill(void* self, Uint8* stream, int bytes) {
+  static void Fill(void* self, uint8_t* stream, int bytes) {
     auto* speaker = static_cast<CueSpeaker*>(self);
     const int32_t frames = bytes / (kSoundChannels * 2);
     std::lock_guard lock(speaker->lock_);
@@ -111,7 +90,8 @@ class CueSpeaker {
   std::mutex lock_;
   media::CueMix mix_;
   int64_t played_ = 0;
-  SDL_AudioDeviceID device_ = 0;
+  // Last, so that it stops calling Fill before the mix goes.
+  std::unique_ptr<host::SoundOutput> output_;
 };
 
 // Where the frames go: the device named, the first loopback device there
