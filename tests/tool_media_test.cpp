@@ -11,13 +11,18 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "host/media/audio.h"
 #include "host/media/common.h"
 #include "host/media/cue_mix.h"
 #include "host/media/input.h"
+#include "host/media/output.h"
+#include "host/channel.h"
+#include "host/files.h"
 #include "support/render_media.h"
 #include "support/disc_package.h"
+#include "support/heap_picture.h"
 #include "support/run_tool.h"
 
 namespace tiko {
@@ -551,6 +556,56 @@ TEST(VideoInput, FramesWrittenIntoAnyRowsAreTheFramesHandedOut) {
       }
     }
     EXPECT_EQ(frames, c.picture ? 40 : int(c.rate)) << c.spec;
+  }
+}
+
+// Frames converted from rows any distance apart, bottom-up ones among them,
+// and written on another thread, are the files the one-step Write makes, byte
+// for byte, for every kind of output.
+TEST(VideoOutput, FramesConvertedFromAnyRowsWriteTheSameFiles) {
+  TempDir dir;
+  constexpr int32_t kWidth = 48, kHeight = 36, kFrames = 12;
+  const size_t rowBytes = size_t(kWidth) * 3;
+  std::vector<std::vector<uint8_t>> frames;
+  for (int i = 0; i < kFrames; ++i) frames.push_back(RandomBytes(rowBytes * kHeight, 40u + i));
+  struct Case {
+    const char* name;
+    ptrdiff_t padding;  // bytes after each row of the source
+    bool bottomUp;
+  };
+  const Case cases[] = {{"a.mp4", 0, true}, {"b.mp4", 7, false}, {"c.gif", 5, true}, {"d_%02d.png", 3, true}};
+  for (const Case& c : cases) {
+    const std::string name(c.name);
+    const std::string once = dir.path() + "/once_" + name;
+    const std::string twice = dir.path() + "/twice_" + name;
+    media::VideoOutput oneStep = media::VideoOutput::Open(once, kWidth, kHeight, 25);
+    media::VideoOutput twoSteps = media::VideoOutput::Open(twice, kWidth, kHeight, 25);
+    const auto stride = static_cast<ptrdiff_t>(rowBytes) + c.padding;
+    std::vector<uint8_t> source(size_t(stride) * kHeight, 0x5A);
+    host::Channel<media::OutputFrame> handed(2);
+    std::thread writer([&] {
+      while (std::optional<media::OutputFrame> frame = handed.Pop()) twoSteps.Write(std::move(*frame));
+    });
+    for (const std::vector<uint8_t>& frame : frames) {
+      oneStep.Write(frame.data());
+      for (int32_t row = 0; row < kHeight; ++row) {
+        const int32_t at = c.bottomUp ? kHeight - 1 - row : row;
+        std::memcpy(source.data() + size_t(stride) * size_t(at), frame.data() + rowBytes * size_t(row), rowBytes);
+      }
+      const uint8_t* top = source.data() + (c.bottomUp ? size_t(stride) * (kHeight - 1) : 0);
+      ASSERT_TRUE(handed.Push(twoSteps.Convert(top, c.bottomUp ? -stride : stride)));
+    }
+    handed.Close();
+    writer.join();
+    oneStep.Finish({});
+    twoSteps.Finish({});
+    if (name.find('%') == std::string::npos) {
+      EXPECT_EQ(Bytes(once), Bytes(twice)) << name;
+      continue;
+    }
+    for (int i = 0; i < kFrames; ++i) {
+      EXPECT_EQ(Bytes(host::NumberedName(once, i)), Bytes(host::NumberedName(twice, i))) << name << " " << i;
+    }
   }
 }
 

@@ -45,6 +45,8 @@ constexpr int kDefaultAudioFrame = 1024;
 // Sound is encoded this far ahead of the video it goes with, so the two
 // interleave closely in the file.
 constexpr double kAudioLeadSeconds = 0.5;
+// Converted pictures kept for reuse: as many as a pipeline has in flight.
+constexpr size_t kSpareFrames = 8;
 
 // The GIF palette: 6 levels of blue, 7 of green (the eye is most sensitive
 // to it) and 6 of red, 252 colours, with ordered dithering between them.
@@ -161,10 +163,10 @@ void FillGifPalette(uint32_t* palette) {
   }
 }
 
-void QuantizeForGif(const uint8_t* bgr, int32_t width, int32_t height, AVFrame* frame) {
+void QuantizeForGif(const uint8_t* topRow, ptrdiff_t rowStride, int32_t width, int32_t height, AVFrame* frame) {
   const DitherTables& t = GifDither();
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in = bgr + static_cast<size_t>(y) * static_cast<size_t>(width) * kBytesPerPixel;
+    const uint8_t* in = topRow + static_cast<ptrdiff_t>(y) * rowStride;
     uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
     for (int32_t x = 0; x < width; ++x, in += kBytesPerPixel) {
       const int d = (y % kDitherSize) * kDitherSize + x % kDitherSize;
@@ -338,12 +340,11 @@ class PictureWriters {
   PictureWriters(const PictureWriters&) = delete;
   PictureWriters& operator=(const PictureWriters&) = delete;
 
-  // Hands the picture (copied) to a thread; waits while they all have one
-  // waiting. Throws the first failure of any thread so far.
-  void Write(const std::string& name, const uint8_t* topDownBgr) {
+  // Hands the picture, top-down, to a thread; waits while they all have
+  // one waiting. Throws the first failure of any thread so far.
+  void Write(const std::string& name, std::vector<uint8_t> topDownBgr) {
     Rethrow();
-    Job job{name, std::vector<uint8_t>(topDownBgr, topDownBgr + size_t(width_) * height_ * kBytesPerPixel)};
-    if (!jobs_.Push(std::move(job))) Rethrow();
+    if (!jobs_.Push(Job{name, std::move(topDownBgr)})) Rethrow();
   }
   // Waits for every picture. Throws the first failure.
   void Finish() {
@@ -418,9 +419,12 @@ struct VideoOutput::State {
   MuxerPtr muxer;
   AVStream* stream = nullptr;
   CodecContextPtr encoder;
+  AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
   ScalerPtr scaler;
-  FramePtr frame;
   PacketPtr packet;
+  // Pictures the encoder is done with, for the next conversions.
+  std::mutex spareMutex;
+  std::vector<FramePtr> spareFrames;
   int64_t frameCount = 0;
 
   // Numbered pictures take their names as they are done; a render that
@@ -464,11 +468,7 @@ void OpenVideoEncoder(VideoOutput::State& s, AVCodecID id) {
   const int status = avcodec_open2(e, codec, nullptr);
   if (status < 0) throw MediaError("cannot write " + s.path + ": " + codec->name + ": " + AvErrorText(status));
 
-  s.frame = NewFrame();
-  s.frame->format = pixelFormat;
-  s.frame->width = s.width;
-  s.frame->height = s.height;
-  if (av_frame_get_buffer(s.frame.get(), 0) < 0) throw std::bad_alloc();
+  s.pixelFormat = pixelFormat;
   if (pixelFormat != AV_PIX_FMT_PAL8) {
     s.scaler.reset(sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, pixelFormat, SWS_BILINEAR,
                                   nullptr, nullptr, nullptr));
@@ -604,23 +604,67 @@ bool VideoOutput::takesSound() const {
   return state_->kind == OutputKind::kVideo && state_->format->audio_codec != AV_CODEC_ID_NONE;
 }
 
-void VideoOutput::Write(const uint8_t* topDownBgr) {
+OutputFrame::OutputFrame() = default;
+OutputFrame::OutputFrame(OutputFrame&&) noexcept = default;
+OutputFrame& OutputFrame::operator=(OutputFrame&&) noexcept = default;
+OutputFrame::~OutputFrame() = default;
+void OutputFrame::FreeFrame::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+
+OutputFrame VideoOutput::Convert(const uint8_t* topRow, ptrdiff_t rowStride) {
   State& s = *state_;
+  OutputFrame out;
   if (s.kind == OutputKind::kPictures) {
-    s.pictures->Write(host::NumberedName(s.path, s.frameCount++), topDownBgr);
-    return;
+    const size_t rowBytes = size_t(s.width) * kBytesPerPixel;
+    out.pixels_.resize(rowBytes * size_t(s.height));
+    for (int32_t y = 0; y < s.height; ++y) {
+      std::memcpy(out.pixels_.data() + rowBytes * size_t(y), topRow + static_cast<ptrdiff_t>(y) * rowStride, rowBytes);
+    }
+    return out;
   }
-  AVFrame* f = s.frame.get();
+  {
+    std::lock_guard lock(s.spareMutex);
+    if (!s.spareFrames.empty()) {
+      out.picture_.reset(s.spareFrames.back().release());
+      s.spareFrames.pop_back();
+    }
+  }
+  if (!out.picture_) {
+    out.picture_.reset(av_frame_alloc());
+    if (!out.picture_) throw std::bad_alloc();
+    out.picture_->format = s.pixelFormat;
+    out.picture_->width = s.width;
+    out.picture_->height = s.height;
+    if (av_frame_get_buffer(out.picture_.get(), 0) < 0) throw std::bad_alloc();
+  }
+  AVFrame* f = out.picture_.get();
+  // The encoder may still hold on to a picture it was given: then this one
+  // gets buffers of its own.
   if (av_frame_make_writable(f) < 0) throw std::bad_alloc();
   if (s.kind == OutputKind::kGif) {
-    QuantizeForGif(topDownBgr, s.width, s.height, f);
+    QuantizeForGif(topRow, rowStride, s.width, s.height, f);
   } else {
-    const uint8_t* planes[4] = {topDownBgr};
-    const int strides[4] = {s.width * kBytesPerPixel};
+    const uint8_t* planes[4] = {topRow};
+    const int strides[4] = {static_cast<int>(rowStride)};
     sws_scale(s.scaler.get(), planes, strides, 0, s.height, f->data, f->linesize);
   }
+  return out;
+}
+
+void VideoOutput::Write(OutputFrame frame) {
+  State& s = *state_;
+  if (s.kind == OutputKind::kPictures) {
+    s.pictures->Write(host::NumberedName(s.path, s.frameCount++), std::move(frame.pixels_));
+    return;
+  }
+  AVFrame* f = frame.picture_.get();
   f->pts = s.frameCount++;
   Encode(s.encoder.get(), f, s.muxer.get(), s.stream, s.packet.get(), s.path);
+  std::lock_guard lock(s.spareMutex);
+  if (s.spareFrames.size() < kSpareFrames) s.spareFrames.emplace_back(frame.picture_.release());
+}
+
+void VideoOutput::Write(const uint8_t* topDownBgr) {
+  Write(Convert(topDownBgr, static_cast<ptrdiff_t>(state_->width) * kBytesPerPixel));
 }
 
 void VideoOutput::Finish(const std::vector<float>& sound) {

@@ -4,10 +4,13 @@
 // failed or stopped render never leaves a file that looks finished.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+struct AVFrame;
 
 namespace tiko::media {
 
@@ -21,6 +24,24 @@ enum class OutputKind {
 OutputKind ClassifyOutput(const std::string& path);
 // The names a render writes, for messages: ".mp4, .mov, ... or numbered .png files".
 std::string KnownOutputs();
+
+// A frame converted for its output, on the thread that has the picture, to
+// be written on another. Its buffers go back to the output for later frames.
+class OutputFrame {
+ public:
+  OutputFrame();
+  OutputFrame(OutputFrame&&) noexcept;
+  OutputFrame& operator=(OutputFrame&&) noexcept;
+  ~OutputFrame();
+
+ private:
+  friend class VideoOutput;
+  struct FreeFrame {
+    void operator()(AVFrame* frame) const;
+  };
+  std::unique_ptr<AVFrame, FreeFrame> picture_;  // video and GIF
+  std::vector<uint8_t> pixels_;                  // numbered pictures: top-down BGR24
+};
 
 class VideoOutput {
  public:
@@ -39,6 +60,13 @@ class VideoOutput {
   bool takesSound() const;
   // Encodes the next frame: top-down BGR24 rows of width * 3 bytes.
   void Write(const uint8_t* topDownBgr);
+  // The same in two steps, which may run on two threads: the next frame
+  // converted from BGR24 rows `rowStride` bytes apart starting with the top
+  // line (a negative stride reads a bottom-up frame), then written. Frames
+  // are written in the order they were converted; conversions are made one
+  // at a time.
+  OutputFrame Convert(const uint8_t* topRow, ptrdiff_t rowStride);
+  void Write(OutputFrame frame);
   // Ends the output, with `sound` (the mix format, from the first frame's
   // time on) as its sound track when it takes sound and `sound` is not
   // empty, and gives it its name. Throws MediaError.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "host/channel.h"
 #include "commands.h"
@@ -93,7 +94,55 @@ std::vector<uint8_t> Flipped(const std::vector<uint8_t>& frame, int32_t width, i
   return out;
 }
 
-PlayerPtr OpenPlayer(const std::string& package, host::MemoryWindow& window, const host::StageLayout& stage,
+// The render's window. Where the output lies inside the player's frame (the
+// same size, or cover's crop) and the frame is drawn at the window's corner,
+// a present over the whole window is converted for the output straight from
+// the player's picture, saving the two copies of drawing it into the window
+// and cutting the output out again; anything else is drawn into the memory
+// window, and the output cut from that.
+class RenderWindow final : public HostWindow {
+ public:
+  RenderWindow(const host::StageLayout& stage, Offset at)
+      : memory_(stage.playerWidth, stage.playerHeight),
+        direct_(host::FrameInsidePlayer(stage) && at.x == 0 && at.y == 0),
+        rowBytes_(static_cast<ptrdiff_t>(stage.playerWidth) * kBytesPerPixel),
+        // The player's frame is bottom-up: the output's top line is the last
+        // of its rows there.
+        topRow_(static_cast<ptrdiff_t>(host::FrameOffsetInPlayer(stage)) + rowBytes_ * (stage.frameHeight - 1)) {}
+
+  // Where whole-window presents are converted for from now on.
+  void ConvertFor(VideoOutput& output) { output_ = &output; }
+
+  bool GetRect(Rect* rect) override { return memory_.GetRect(rect); }
+  bool AcquireCanvas() override { return memory_.AcquireCanvas(); }
+  void ReleaseCanvas() override { memory_.ReleaseCanvas(); }
+  void Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y, int32_t dstWidth,
+               int32_t dstHeight) override {
+    const int32_t w = memory_.width();
+    const int32_t h = memory_.height();
+    if (direct_ && output_ != nullptr && frame != nullptr && x == 0 && y == 0 && width == w && height == h && dstWidth == w &&
+        dstHeight == h) {
+      converted_ = output_->Convert(frame + topRow_, -rowBytes_);
+      return;
+    }
+    memory_.Present(frame, width, height, x, y, dstWidth, dstHeight);
+  }
+  void PlayWave(const char* utf8Path) override { memory_.PlayWave(utf8Path); }
+
+  const host::MemoryWindow& memory() const { return memory_; }
+  // The output frame converted at the last present, if it was converted there.
+  std::optional<media::OutputFrame> TakeConverted() { return std::exchange(converted_, std::nullopt); }
+
+ private:
+  host::MemoryWindow memory_;
+  const bool direct_;
+  const ptrdiff_t rowBytes_;
+  const ptrdiff_t topRow_;
+  VideoOutput* output_ = nullptr;
+  std::optional<media::OutputFrame> converted_;
+};
+
+PlayerPtr OpenPlayer(const std::string& package, HostWindow& window, const host::StageLayout& stage,
                      const std::vector<uint8_t>& backgroundBottomUp) {
   if (std::FILE* probe = std::fopen(package.c_str(), "rb")) {
     std::fclose(probe);
@@ -211,7 +260,7 @@ constexpr size_t kPipelineDepth = 3;
 // encoding on a third, with frame buffers handed round rather than made anew.
 class RenderPipeline {
  public:
-  RenderPipeline(Render& r, CTikoPlayer& player, host::MemoryWindow& window, VideoOutput& output, CueSounds& cues)
+  RenderPipeline(Render& r, CTikoPlayer& player, RenderWindow& window, VideoOutput& output, CueSounds& cues)
       : r_(r), player_(player), window_(window), output_(output), cues_(cues) {}
 
   void Run() {
@@ -269,20 +318,20 @@ class RenderPipeline {
   }
 
   void Encode() {
-    while (std::optional<std::vector<uint8_t>> frame = toEncode_.Pop()) {
+    while (std::optional<media::OutputFrame> frame = toEncode_.Pop()) {
       encodeClock_.Time(kStageEncode, [&] {
-        output_.Write(frame->data());
+        output_.Write(std::move(*frame));
         return 0;
       });
-      spareEncoded_.TryPush(std::move(*frame));
     }
   }
 
-  // The player's stage: the eyes, the render, and the output frame cut from
-  // what the player presented.
+  // The player's stage: the eyes, the render, and the output frame converted
+  // from what the player presented.
   void Play() {
     ProgressBar progress(!r_.options.quiet && ErrorsGoToTerminal(), ExpectedFrames(r_));
     std::vector<uint8_t> playerFrame(inPlayer_ ? 0 : PlayerBytes());
+    std::vector<uint8_t> out;  // the output frame, where it is cut from the window
     size_t wavesSeen = 0;
     while (std::optional<Decoded> item = decoded_.Pop()) {
       const bool laidIn = inPlayer_ && !item->none;
@@ -291,8 +340,7 @@ class RenderPipeline {
       const size_t rowBytes = size_t(laidIn ? r_.stage.playerWidth : r_.width) * kBytesPerPixel;
       const host::FrameEyes eyes = r_.clock.Time(
           kStageDetect, [&] { return r_.eyes->See(item->index, frame, r_.width, r_.height, rowBytes); });
-      std::vector<uint8_t> out = spareEncoded_.TryPop().value_or(std::vector<uint8_t>());
-      out.resize(FrameBytes());
+      std::optional<media::OutputFrame> converted;
       r_.clock.Time(kStagePlayer, [&] {
         const uint8_t* shown = frame;
         if (laidIn) {
@@ -303,12 +351,18 @@ class RenderPipeline {
         }
         for (const host::EyePoint& eye : r_.eyes->Reports(eyes, r_.stage)) player_.SetEyePosition(eye.x, eye.y);
         player_.RenderAt(shown, r_.at.x, r_.at.y, 0);
-        CutOutput(frame, out.data());
+        converted = window_.TakeConverted();
+        if (!converted) {
+          out.resize(FrameBytes());
+          CutOutput(frame, out.data());
+          converted = output_.Convert(out.data(), static_cast<ptrdiff_t>(r_.width) * kBytesPerPixel);
+        }
         return 0;
       });
-      for (; wavesSeen < window_.waves().size(); ++wavesSeen) cues_.Add(window_.waves()[wavesSeen].path, item->index);
+      const std::vector<host::WaveRequest>& waves = window_.memory().waves();
+      for (; wavesSeen < waves.size(); ++wavesSeen) cues_.Add(waves[wavesSeen].path, item->index);
       if (!item->none) spareDecoded_.TryPush(std::move(item->pixels));
-      if (!toEncode_.Push(std::move(out))) return;  // the encoder has failed
+      if (!toEncode_.Push(std::move(*converted))) return;  // the encoder has failed
       r_.frames = item->index + 1;
       progress.Update(r_.frames);
     }
@@ -320,13 +374,14 @@ class RenderPipeline {
   // margins of fit) shows the input as it is.
   void CutOutput(const uint8_t* frame, uint8_t* out) const {
     const size_t rowBytes = size_t(r_.width) * kBytesPerPixel;
+    const std::vector<uint8_t>& shown = window_.memory().pixels();
     if (host::IsIdentity(r_.stage)) {
-      std::memcpy(out, window_.pixels().data(), rowBytes * r_.height);
+      std::memcpy(out, shown.data(), rowBytes * r_.height);
       return;
     }
     if (r_.fit == host::StageFit::kFit && frame != nullptr) host::FlipRows(frame, out, r_.width, r_.height);
     if (r_.fit == host::StageFit::kFit && frame == nullptr) std::memset(out, 0, rowBytes * r_.height);
-    host::PlayerToFrame(r_.stage, window_.pixels().data(), out);
+    host::PlayerToFrame(r_.stage, shown.data(), out);
   }
 
   size_t FrameBytes() const { return size_t(r_.width) * r_.height * kBytesPerPixel; }
@@ -336,15 +391,14 @@ class RenderPipeline {
   // Whether input frames are decoded straight into player frames.
   const bool inPlayer_ = host::FrameInsidePlayer(r_.stage);
   CTikoPlayer& player_;
-  host::MemoryWindow& window_;
+  RenderWindow& window_;
   VideoOutput& output_;
   CueSounds& cues_;
   host::Channel<Decoded> decoded_{kPipelineDepth};
-  host::Channel<std::vector<uint8_t>> toEncode_{kPipelineDepth};
+  host::Channel<media::OutputFrame> toEncode_{kPipelineDepth};
   // Buffers that went through, for the next frames: never more than the
   // frames in flight.
   host::Channel<std::vector<uint8_t>> spareDecoded_{kPipelineDepth + 2};
-  host::Channel<std::vector<uint8_t>> spareEncoded_{kPipelineDepth + 2};
   StageClock decodeClock_;
   StageClock encodeClock_;
   std::exception_ptr playError_;
@@ -486,9 +540,10 @@ int RunRender(const RenderOptions& o) {
   if (!o.eyesOut.empty()) eyesOut = PendingFile::Create(o.eyesOut);
 
   OpenSources(r);
-  host::MemoryWindow window(r.stage.playerWidth, r.stage.playerHeight);
+  RenderWindow window(r.stage, r.at);
   PlayerPtr player = OpenPlayer(o.package, window, r.stage, r.playerBackground);
   VideoOutput output = VideoOutput::Open(o.output, r.width, r.height, r.rate);
+  window.ConvertFor(output);
   CueSounds cues;
 
   RenderPipeline(r, *player, window, output, cues).Run();
