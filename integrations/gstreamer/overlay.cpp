@@ -22,6 +22,7 @@
 #include "host/eyes/eye_detector.h"
 #include "host/eyes/eye_file.h"
 #include "host/eyes/eye_reports.h"
+#include "host/eyes/eye_worker.h"
 #include "host/frame_format.h"
 #include "host/media/common.h"
 #include "host/media/cue_mix.h"
@@ -29,7 +30,6 @@
 #include "host/paths.h"
 #include "host/player_ptr.h"
 #include "host/stage.h"
-#include "integrations/gstreamer/eye_worker.h"
 #include "integrations/gstreamer/frame_formats.h"
 #include "tiko/tiko.h"
 
@@ -95,7 +95,7 @@ struct Stream {
   EyesMode eyes = EyesMode::kAuto;
   host::StageFit fit = host::StageFit::kCover;
   host::EyeReporter reporter;
-  std::unique_ptr<EyeWorker> detector;
+  std::unique_ptr<host::EyeWorker> detector;
   std::vector<uint8_t> hostFrame;    // bottom-up, of the stream's size
   std::vector<uint8_t> playerFrame;  // bottom-up, of the player's size
   std::vector<uint8_t> outFrame;     // top-down, of the stream's size
@@ -298,7 +298,7 @@ host::FrameEyes EyesFromMeta(GstBuffer* buffer, int32_t width, int32_t height) {
 void ReportEyes(Stream& s, GstBuffer* buffer) {
   host::FrameEyes seen;
   if (s.eyes == EyesMode::kAuto && s.detector) {
-    s.detector->Offer(s.hostFrame.data(), s.width, s.height);
+    s.detector->Offer(host::BgrView{s.hostFrame.data(), s.width, s.height, int64_t{s.width} * kBytesPerPixel, true});
     seen = s.detector->Latest();
   } else if (s.eyes == EyesMode::kMeta) {
     seen = EyesFromMeta(buffer, s.width, s.height);
@@ -675,7 +675,8 @@ gboolean Start(GstBaseTransform* trans) {
                           ("Install opencv-data, set TIKO_CASCADE_DIR, or set eyes=none or eyes=meta."));
         return FALSE;
       }
-      s.detector = std::make_unique<EyeWorker>(std::move(detector));
+      s.detector = std::make_unique<host::EyeWorker>(
+          std::move(detector), [self](const std::string& message) { GST_WARNING_OBJECT(self, "%s", message.c_str()); });
     }
   } catch (const std::exception& e) {
     GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("tikooverlay cannot start: %s", e.what()), (nullptr));

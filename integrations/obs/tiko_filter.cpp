@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "cue_feed.h"
-#include "eye_worker.h"
 #include "frame_pixels.h"
 #include "host/eyes/eye_file.h"
 #include "host/eyes/eye_reports.h"
+#include "host/eyes/eye_worker.h"
+#include "host/frame_format.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/player_ptr.h"
@@ -81,7 +82,7 @@ struct Session {
   uint64_t nextPoll = 0;
   size_t wavesSeen = 0;
   host::EyeReporter reporter;
-  std::unique_ptr<EyeWorker> eyes;
+  std::unique_ptr<host::EyeWorker> eyes;
   CueFeed cues;
   video_format unconvertible = VIDEO_FORMAT_NONE;  // warned about
   // Frame buffers, kept between frames.
@@ -172,7 +173,11 @@ void Prepare(Filter& f, const obs_source_frame& frame, uint64_t now) {
   s.applied = wanted;
   s.haveSettings = true;
   s.cues.SetTarget(wanted.cueSource);
-  if (wanted.eyes && !s.eyes) s.eyes = std::make_unique<EyeWorker>();
+  if (wanted.eyes && !s.eyes) {
+    s.eyes = std::make_unique<host::EyeWorker>(
+        [](std::string* why) { return host::EyeDetector::Create(why); },
+        [](const std::string& message) { blog(LOG_WARNING, "[tiko-obs] %s", message.c_str()); });
+  }
   if (!wanted.eyes) s.eyes.reset();
   if (wanted.package.empty()) {
     CloseSession(s);
@@ -196,10 +201,9 @@ void Prepare(Filter& f, const obs_source_frame& frame, uint64_t now) {
 void ReportEyes(Session& s) {
   host::FrameEyes eyes;
   if (s.eyes) {
-    s.eyes->Offer(s.before, s.stage.frameWidth, s.stage.frameHeight);
-    if (const std::optional<host::EyeResult> result = s.eyes->Latest()) {
-      eyes.eyes.assign(result->eyes, result->eyes + result->count);
-    }
+    s.eyes->Offer(host::BgrView{s.before.data(), s.stage.frameWidth, s.stage.frameHeight,
+                                int64_t{s.stage.frameWidth} * host::kBytesPerPixel, false});
+    eyes = s.eyes->Latest();
   }
   host::SeenEyes seen = host::SeenOf(eyes);
   for (std::optional<host::EyePoint>& eye : seen) {
