@@ -47,4 +47,16 @@ echo "Installing: ${missing[*]}" >&2
 # A mirror caught mid-sync fails one list; the lists it did read (or had
 # from before) may still hold everything, and the install says if not.
 "${sudo[@]}" apt-get update -qq || echo "deps: some package lists could not be read; trying with those at hand" >&2
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Packages of the foreign architecture (Wine's 32-bit part) go last and by
+# themselves: they need the i386 lists to match the native ones, which a
+# mirror in mid-sync breaks for hours. Without them only the 32-bit Windows
+# suites cannot run, and scripts/windows.sh says so.
+native=() foreign=()
+for p in "${missing[@]}"; do
+  if [[ "$p" == *:i386 ]]; then foreign+=("$p"); else native+=("$p"); fi
+done
+apt_install() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
+[ ${#native[@]} -eq 0 ] || apt_install "${native[@]}"
+if [ ${#foreign[@]} -gt 0 ] && ! apt_install "${foreign[@]}"; then
+  echo "deps: ${foreign[*]} could not be installed; the 32-bit Windows suites will not run" >&2
+fi

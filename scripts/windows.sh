@@ -57,6 +57,11 @@ for arch in "${archs[@]}"; do
   cmake --build "$build"
   check_library "$build/bin/Tiko.dll" "$triple-objdump"
 
+  if [ "$arch" = x86 ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+    # scripts/deps.sh could not install it (its i386 lists out of step).
+    echo "--- windows-x86: built and checked; its suites NOT RUN: wine32:i386 is not installed" >&2
+    continue
+  fi
   echo "--- windows-$arch: suites and the example host under Wine"
   "$tool" sample -o "$build/sample.tiko" >/dev/null
   WINEPREFIX="$PWD/$build/wineprefix" xvfb-run -a bash -c '
