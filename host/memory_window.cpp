@@ -77,8 +77,7 @@ void MemoryWindow::ReleaseCanvas() { canvasHeld_ = false; }
 void MemoryWindow::Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y,
                            int32_t dstWidth, int32_t dstHeight) {
   ++presentCount_;
-  const bool wholeWindow = frame != nullptr && x == 0 && y == 0 && width == width_ && height == height_ &&
-                           dstWidth == width_ && dstHeight == height_ && PictureBytes(width, height) > 0;
+  const bool wholeWindow = FillsWindow(frame, width, height, x, y, dstWidth, dstHeight);
   lastIsWindow_ = wholeWindow;
   if (wholeWindow) {
     // The usual present, the frame over the whole window at its own size:
@@ -110,6 +109,12 @@ void MemoryWindow::Present(const uint8_t* frame, int32_t width, int32_t height, 
                                        kBytesPerPixel;
     std::memcpy(to, from, spanBytes);
   }
+}
+
+bool MemoryWindow::FillsWindow(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y,
+                               int32_t dstWidth, int32_t dstHeight) const {
+  return frame != nullptr && x == 0 && y == 0 && width == width_ && height == height_ && dstWidth == width_ &&
+         dstHeight == height_ && PictureBytes(width, height) > 0;
 }
 
 void MemoryWindow::PlayWave(const char* utf8Path) {

@@ -29,6 +29,11 @@ class MemoryWindow final : public HostWindow {
                int32_t dstHeight) override;
   void PlayWave(const char* utf8Path) override;
 
+  // Whether a present with these arguments is the usual one: a frame of the
+  // window's own size drawn over all of it.
+  bool FillsWindow(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y, int32_t dstWidth,
+                   int32_t dstHeight) const;
+
   // The window changes size: the content is kept where it still fits.
   void Resize(int32_t width, int32_t height);
 

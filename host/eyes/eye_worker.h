@@ -49,7 +49,6 @@ class EyeWorker {
   int64_t looked();
 
  private:
-  void Start();
   void Run(Loader load);
 
   Warn warn_;

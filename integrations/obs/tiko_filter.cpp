@@ -19,7 +19,6 @@
 #include "host/eyes/eye_file.h"
 #include "host/eyes/eye_reports.h"
 #include "host/eyes/eye_worker.h"
-#include "host/frame_format.h"
 #include "host/memory_window.h"
 #include "host/paths.h"
 #include "host/player_ptr.h"
@@ -202,7 +201,7 @@ void ReportEyes(Session& s) {
   host::FrameEyes eyes;
   if (s.eyes) {
     s.eyes->Offer(host::BgrView{s.before.data(), s.stage.frameWidth, s.stage.frameHeight,
-                                int64_t{s.stage.frameWidth} * host::kBytesPerPixel, false});
+                                static_cast<int64_t>(size_t(s.stage.frameWidth) * kBytesPerPixel), false});
     eyes = s.eyes->Latest();
   }
   host::SeenEyes seen = host::SeenOf(eyes);

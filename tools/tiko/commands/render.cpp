@@ -118,10 +118,7 @@ class RenderWindow final : public HostWindow {
   void ReleaseCanvas() override { memory_.ReleaseCanvas(); }
   void Present(const uint8_t* frame, int32_t width, int32_t height, int32_t x, int32_t y, int32_t dstWidth,
                int32_t dstHeight) override {
-    const int32_t w = memory_.width();
-    const int32_t h = memory_.height();
-    if (direct_ && output_ != nullptr && frame != nullptr && x == 0 && y == 0 && width == w && height == h && dstWidth == w &&
-        dstHeight == h) {
+    if (direct_ && output_ != nullptr && memory_.FillsWindow(frame, width, height, x, y, dstWidth, dstHeight)) {
       converted_ = output_->Convert(frame + topRow_, -rowBytes_);
       return;
     }
